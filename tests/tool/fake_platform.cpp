@@ -1,0 +1,18 @@
+#include "fakes.h"
+#include "platform.h"
+
+namespace zebcmd::platform {
+
+std::optional<ArgumentVector> argument_vector(int, char**) {
+  return std::nullopt;
+}
+
+void debug_message(const std::string& text) {
+  fake::events.push_back("message|" + text);
+}
+
+void pause(std::uint32_t milliseconds) {
+  fake::events.push_back("pause|" + std::to_string(milliseconds));
+}
+
+}  // namespace zebcmd::platform

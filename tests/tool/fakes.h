@@ -1,0 +1,22 @@
+#ifndef ZEBCMD_TESTS_FAKES_H
+#define ZEBCMD_TESTS_FAKES_H
+
+#include <string>
+#include <vector>
+
+// Recording stand-ins for the client library and the platform layer, linked in place of the
+// real ones. Every call lands in one ordered log so tests can assert the order across both.
+namespace fake {
+
+// "ZEBC_Init", "ZEBC_Adm_Dump|user|password|file", "message|text", "pause|ms", ...
+extern std::vector<std::string> events;
+// What every administrative call returns.
+extern int admin_outcome;
+// How many version queries fail before the server answers; negative: it never answers.
+extern long versions_failures;
+
+void reset();
+
+}  // namespace fake
+
+#endif
