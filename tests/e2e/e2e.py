@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Runs the shared end-to-end cases: the built tool as a process against zebserver.
+
+Usage: e2e.py --server ZEBSERVER --target native --tool ZEBCMD [--case NAME ...]
+A target runs the tool with arguments and returns its debug messages (one per write), its
+standard output and its exit status. Other targets register themselves in TARGETS.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+
+from cases import CASES
+
+RUN_TIMEOUT = 30
+TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
+
+
+class NativeTarget:
+    """The POSIX build: standard error carries the messages, read as one record per write."""
+
+    def __init__(self, options):
+        self.tool = options.tool
+
+    def run(self, args, env):
+        ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        messages = []
+        with ours:
+            with theirs:
+                proc = subprocess.Popen([self.tool.encode()] + [a.encode() for a in args],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=theirs.fileno(), env=env)
+            reader = threading.Thread(target=read_records, args=(ours, messages))
+            reader.start()
+            try:
+                stdout, _ = proc.communicate(timeout=RUN_TIMEOUT)
+            finally:
+                proc.kill()
+                proc.wait()
+            reader.join()
+        return messages, stdout, proc.returncode
+
+
+def read_records(sock, out):
+    while True:
+        record = sock.recv(1 << 20)
+        if not record:
+            return
+        out.append(record)
+
+
+TARGETS = {"native": NativeTarget}
+
+
+class Server:
+    def __init__(self, path, options):
+        self.proc = subprocess.Popen([path, "--port", "0"] + options, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        first = self.proc.stdout.readline()
+        match = re.fullmatch(rb"listening on 127\.0\.0\.1:(\d+)\n", first)
+        if not match:
+            self.proc.kill()
+            raise RuntimeError(f"zebserver did not start: {first!r}")
+        self.address = f"127.0.0.1:{int(match.group(1))}"
+
+    def finish(self, expect_exit):
+        """Ends the server and returns its journal without timestamps."""
+        if expect_exit:
+            try:
+                code = self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                code = None
+        else:
+            code = None
+        self.proc.terminate()
+        out, _ = self.proc.communicate(timeout=10)
+        lines = []
+        for line in out.splitlines():
+            match = TIMESTAMP.match(line)
+            lines.append(line[match.end():].decode("latin-1") if match else f"<bad {line!r}>")
+        return lines, code
+
+
+def closed_port_address():
+    with socket.socket() as sock:
+        sock.bind(("127.0.0.1", 0))
+        return f"127.0.0.1:{sock.getsockname()[1]}"
+
+
+def run_case(case, target, server_path):
+    problems = []
+    folder = tempfile.mkdtemp(prefix="zebcmd-e2e-")
+    fill = lambda text: text.replace("{dir}", folder)
+    server = Server(server_path, case.server) if case.server is not None else None
+    env = dict(os.environ, ZEB_SERVER=server.address if server else closed_port_address())
+    try:
+        for number, step in enumerate(case.steps, 1):
+            messages, stdout, status = target.run([fill(a) for a in step.args], env)
+            expected = [m.replace(b"{dir}", folder.encode()) for m in step.messages]
+            if messages != expected:
+                problems.append(f"step {number}: messages {messages!r}, expected {expected!r}")
+            if stdout:
+                problems.append(f"step {number}: standard output {stdout!r}")
+            if status != step.status:
+                problems.append(f"step {number}: status {status}, expected {step.status}")
+    finally:
+        journal, code = server.finish(case.server_exits) if server else ([], None)
+    expected_journal = [fill(line) for line in case.journal]
+    if journal != expected_journal:
+        problems.append(f"journal {journal!r}, expected {expected_journal!r}")
+    if case.server_exits and code != 0:
+        problems.append(f"server did not exit with 0 after stop (got {code})")
+    for name in case.files:
+        if not os.path.isfile(fill(name).encode("utf-8")):
+            problems.append(f"missing file {fill(name)!r}")
+    shutil.rmtree(folder.encode(), ignore_errors=True)
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server", required=True)
+    parser.add_argument("--target", default="native")
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--harness")
+    parser.add_argument("--case", action="append")
+    options = parser.parse_args()
+    target = TARGETS[options.target](options)
+    passed = failed = 0
+    for case in CASES:
+        if options.case and case.name not in options.case:
+            continue
+        problems = run_case(case, target, options.server)
+        if problems:
+            failed += 1
+            print(f"FAIL {case.name}")
+            for problem in problems:
+                print(f"    {problem}")
+        else:
+            passed += 1
+            print(f"ok   {case.name}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
