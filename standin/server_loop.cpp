@@ -1,0 +1,266 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "server.h"
+#include "status.h"
+
+namespace zeb::server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A peer gets this long to send its request and read the answer.
+constexpr std::chrono::seconds kConnectionDeadline{5};
+constexpr std::size_t kMaxConnections = 256;
+
+int g_signal_pipe[2] = {-1, -1};
+
+// Self-pipe: poll() sees the signal even if it arrives just before the call.
+void OnSignal(int) {
+  int saved = errno;
+  char byte = 1;
+  [[maybe_unused]] ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool MakeNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
+         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+bool InstallSignalHandlers() {
+  if (pipe(g_signal_pipe) != 0 || !MakeNonBlocking(g_signal_pipe[0]) ||
+      !MakeNonBlocking(g_signal_pipe[1])) {
+    return false;
+  }
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+int OpenListener(std::uint16_t port, std::uint16_t* bound_port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  int on = 1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (!MakeNonBlocking(fd) || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, SOMAXCONN) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  *bound_port = ntohs(address.sin_port);
+  return fd;
+}
+
+struct Connection {
+  int fd;
+  Clock::time_point deadline;
+  std::string received;
+  std::string answer;
+  std::size_t sent = 0;
+  bool answered = false;
+  bool done = false;
+};
+
+class Loop {
+ public:
+  Loop(int listener, Service* service) : listener_(listener), service_(service) {}
+  int Run();
+
+ private:
+  void AcceptAll();
+  void ReadFrom(Connection* connection);
+  void WriteTo(Connection* connection);
+  void Answer(Connection* connection, protocol::Op op, const protocol::Answer& answer);
+  void Refuse(Connection* connection);
+  void Stop(Connection* connection);
+  int PollTimeout() const;
+
+  int listener_;
+  Service* service_;
+  std::vector<Connection> connections_;
+  bool stopped_ = false;
+};
+
+int Loop::Run() {
+  std::vector<pollfd> entries;
+  while (!stopped_) {
+    entries.assign({{g_signal_pipe[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+    for (const Connection& connection : connections_) {
+      entries.push_back(
+          {connection.fd, static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
+    }
+    int ready = poll(entries.data(), entries.size(), PollTimeout());
+    if (ready < 0 && errno != EINTR) {
+      std::perror("zebserver: poll");
+      return 1;
+    }
+    if (ready > 0 && entries[0].revents != 0) break;
+    Clock::time_point now = Clock::now();
+    // Entries line up with the connections that existed before this round's accepts.
+    for (std::size_t i = 0; ready > 0 && i + 2 < entries.size() && !stopped_; ++i) {
+      Connection& connection = connections_[i];
+      if (entries[i + 2].revents == 0) continue;
+      if (connection.answered) {
+        WriteTo(&connection);
+      } else {
+        ReadFrom(&connection);
+      }
+    }
+    for (Connection& connection : connections_) {
+      if (connection.done || now < connection.deadline) continue;
+      // Bytes without a whole frame: a truncated request worth a journal line.
+      if (!connection.answered && !connection.received.empty()) Refuse(&connection);
+      connection.done = true;
+    }
+    for (Connection& connection : connections_) {
+      if (connection.done) close(connection.fd);
+    }
+    connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
+                                      [](const Connection& c) { return c.done; }),
+                       connections_.end());
+    if (!stopped_ && ready > 0 && entries[1].revents != 0) AcceptAll();
+  }
+  for (const Connection& connection : connections_) close(connection.fd);
+  if (listener_ >= 0) close(listener_);
+  return 0;
+}
+
+int Loop::PollTimeout() const {
+  if (connections_.empty()) return -1;
+  Clock::time_point first = connections_.front().deadline;
+  for (const Connection& connection : connections_) first = std::min(first, connection.deadline);
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+void Loop::AcceptAll() {
+  for (;;) {
+    int fd = accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    if (connections_.size() >= kMaxConnections || !MakeNonBlocking(fd)) {
+      close(fd);
+      continue;
+    }
+    connections_.push_back({fd, Clock::now() + kConnectionDeadline, {}, {}, 0, false, false});
+  }
+}
+
+void Loop::ReadFrom(Connection* connection) {
+  char chunk[16384];
+  for (;;) {
+    ssize_t got = recv(connection->fd, chunk, sizeof chunk, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (got <= 0) {
+      // The peer closed (or failed) before a whole frame arrived: journal and answer any
+      // partial request, otherwise just drop the connection.
+      if (!connection->received.empty()) Refuse(connection);
+      if (got < 0 || !connection->answered) connection->done = true;
+      return;
+    }
+    connection->received.append(chunk, static_cast<std::size_t>(got));
+    std::string_view payload;
+    switch (protocol::ExtractFrame(connection->received, &payload)) {
+      case protocol::FrameState::kIncomplete:
+        continue;
+      case protocol::FrameState::kInvalid:
+        Refuse(connection);
+        return;
+      case protocol::FrameState::kComplete:
+        break;
+    }
+    protocol::Request request;
+    if (protocol::DecodeRequest(payload, &request) != status::kOk) {
+      Refuse(connection);
+      return;
+    }
+    protocol::Answer answer = service_->Handle(request);
+    Journal(protocol::OpName(request.op), request.user, request.file, answer.status);
+    if (service_->stop_requested()) {
+      Stop(connection);
+      return;
+    }
+    Answer(connection, request.op, answer);
+    return;
+  }
+}
+
+void Loop::Answer(Connection* connection, protocol::Op op, const protocol::Answer& answer) {
+  if (!protocol::EncodeAnswer(op, answer, &connection->answer)) {
+    connection->done = true;
+    return;
+  }
+  connection->answered = true;
+  WriteTo(connection);
+}
+
+void Loop::Refuse(Connection* connection) {
+  Journal("invalid", "", "", status::kProtocolError);
+  protocol::Answer answer;
+  answer.status = status::kProtocolError;
+  Answer(connection, protocol::Op::kVersions, answer);
+}
+
+void Loop::WriteTo(Connection* connection) {
+  while (connection->sent < connection->answer.size()) {
+    ssize_t sent = send(connection->fd, connection->answer.data() + connection->sent,
+                        connection->answer.size() - connection->sent, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (sent <= 0) break;
+    connection->sent += static_cast<std::size_t>(sent);
+  }
+  connection->done = true;
+}
+
+void Loop::Stop(Connection* connection) {
+  // Closed before answering, so that a client holding the answer finds the port closed.
+  close(listener_);
+  listener_ = -1;
+  // A few bytes into an empty send buffer: they leave at once, no need to poll for them.
+  protocol::Answer answer;
+  Answer(connection, protocol::Op::kStop, answer);
+  stopped_ = true;
+}
+
+}  // namespace
+
+int Serve(const Options& options, Service* service) {
+  std::uint16_t port = 0;
+  int listener = OpenListener(options.port, &port);
+  if (listener < 0) {
+    std::fprintf(stderr, "zebserver: cannot listen on 127.0.0.1:%u: %s\n",
+                 static_cast<unsigned>(options.port), std::strerror(errno));
+    return 1;
+  }
+  if (!InstallSignalHandlers()) {
+    std::perror("zebserver: signal handlers");
+    return 1;
+  }
+  std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
+  std::fflush(stdout);
+  return Loop(listener, service).Run();
+}
+
+}  // namespace zeb::server

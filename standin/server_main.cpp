@@ -1,0 +1,103 @@
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "server.h"
+#include "status.h"
+
+namespace zeb::server {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zebserver [--port N] [--data FILE] [--ignore-versions N] [--fail OP=STATUS]...\n"
+    "       OP is one of stop, reset, dump, reload\n";
+
+bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long parsed = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = parsed;
+  return true;
+}
+
+bool ParseForcedStatus(const std::string& text, Options* options) {
+  static const std::map<std::string, protocol::Op> kOps = {{"stop", protocol::Op::kStop},
+                                                           {"reset", protocol::Op::kReset},
+                                                           {"dump", protocol::Op::kDump},
+                                                           {"reload", protocol::Op::kReload}};
+  std::size_t equals = text.find('=');
+  if (equals == std::string::npos) return false;
+  auto op = kOps.find(text.substr(0, equals));
+  long long value = 0;
+  if (op == kOps.end() ||
+      !ParseNumber(text.substr(equals + 1), std::numeric_limits<std::int32_t>::min(),
+                   std::numeric_limits<std::int32_t>::max(), &value)) {
+    return false;
+  }
+  options->forced_status[op->second] = static_cast<std::int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    if (name != "--port" && name != "--data" && name != "--ignore-versions" && name != "--fail") {
+      *error = "unknown argument '" + name + "'";
+      return false;
+    }
+    if (i + 1 >= argc) {
+      *error = name + " needs a value";
+      return false;
+    }
+    std::string value = argv[++i];
+    long long number = 0;
+    bool valid = true;
+    if (name == "--port") {
+      valid = ParseNumber(value, 0, 65535, &number);
+      options->port = static_cast<std::uint16_t>(number);
+    } else if (name == "--ignore-versions") {
+      valid = ParseNumber(value, 0, std::numeric_limits<std::int32_t>::max(), &number);
+      options->refused_versions = number;
+    } else if (name == "--data") {
+      valid = !value.empty();
+      options->data_file = value;
+    } else {
+      valid = ParseForcedStatus(value, options);
+    }
+    if (!valid) {
+      *error = "invalid value '" + value + "' for " + name;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace zeb::server
+
+int main(int argc, char** argv) {
+  using namespace zeb::server;
+  std::signal(SIGPIPE, SIG_IGN);
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "zebserver: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  zeb::dumpfile::Records initial = BuiltInRecords();
+  if (!options.data_file.empty()) {
+    std::int32_t result = ReadDumpFile(options.data_file, &initial);
+    if (result != zeb::status::kOk) {
+      std::fprintf(stderr, "zebserver: %s: %s\n", options.data_file.c_str(),
+                   result == zeb::status::kCannotRead ? "cannot be read" : "not a valid dump");
+      return 2;
+    }
+  }
+  Service service(std::move(initial), options);
+  return Serve(options, &service);
+}
