@@ -1,0 +1,597 @@
+// The real client library against the built zebserver, each test with a fresh server.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dumpfile.h"
+#include "protocol.h"
+#include "status.h"
+#include "zebcli/zebcli.h"
+
+extern char** environ;
+
+namespace zeb {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr const char* kUser = "admin";
+constexpr const char* kPassword = "mot47vek,raz;";
+constexpr const char* kServerVersion = "zebserver 1.0.0";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void SetServer(const std::string& host, std::uint16_t port) {
+  setenv("ZEB_SERVER", (host + ":" + std::to_string(port)).c_str(), 1);
+}
+
+sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// Listens on a free port and never accepts: the kernel completes connections all the same.
+int Listen(int backlog, std::uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  auto* any = reinterpret_cast<sockaddr*>(&address);
+  EXPECT_TRUE(bind(fd, any, length) == 0 && listen(fd, backlog) == 0 &&
+              getsockname(fd, any, &length) == 0);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+// A raw client; with SOCK_NONBLOCK the connection may still be on its way.
+int Dial(std::uint16_t port, int flags = 0) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  timeval limit{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in address = Loopback(port);
+  int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  EXPECT_TRUE(flags != 0 || connected == 0) << std::strerror(errno);
+  return fd;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zebstandin-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// One zebserver child, reaped whatever happens; its stderr goes to a file.
+class Server {
+ public:
+  ~Server() { Kill(); }
+
+  bool Spawn(std::vector<std::string> args, const fs::path& stderr_file) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    args.insert(args.begin(), ZEBSERVER_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, stderr_file.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    out_ = out[0];
+    return pid_ > 0;
+  }
+
+  // Reads the first line to learn the port.
+  std::uint16_t Port() {
+    std::string first = NextLine();
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
+        << first;
+    return match.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(match[1]));
+  }
+
+  // Next journal entry without its timestamp, once the timestamp's form is checked.
+  std::string Journal() {
+    std::string line = NextLine();
+    static const std::regex kLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (.*)");
+    std::smatch match;
+    return std::regex_match(line, match, kLine) ? match[1].str() : "malformed: " + line;
+  }
+
+  // Exit code once the child ends by itself, -1 if it does not within the timeout.
+  int WaitExit(std::chrono::seconds timeout) {
+    for (Clock::time_point end = Clock::now() + timeout; pid_ > 0;
+         std::this_thread::sleep_for(10ms)) {
+      int raw = 0;
+      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      }
+      if (Clock::now() >= end) break;
+    }
+    return -1;
+  }
+
+  void Kill() {
+    if (pid_ > 0 && (kill(pid_, SIGTERM), WaitExit(3s)) < 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    if (out_ >= 0) close(out_);
+    out_ = -1;
+  }
+
+ private:
+  // One line of stdout without its newline; empty at its end or after 5 s without one.
+  std::string NextLine() {
+    Clock::time_point end = Clock::now() + 5s;
+    std::size_t newline;
+    while ((newline = buffer_.find('\n')) == std::string::npos) {
+      pollfd entry{out_, POLLIN, 0};
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+      char chunk[4096];
+      ssize_t got =
+          left > 0 && poll(&entry, 1, int(left)) > 0 ? read(out_, chunk, sizeof chunk) : 0;
+      if (got <= 0) return "";
+      buffer_.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::string line = buffer_.substr(0, newline);
+    buffer_.erase(0, newline + 1);
+    return line;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+};
+
+class LiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
+  void TearDown() override {
+    ZEBC_Close();
+    server_.Kill();
+  }
+
+  void StartServer(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--port", "0"});
+    ASSERT_TRUE(server_.Spawn(args, dir_ / "stderr.txt"));
+    port_ = server_.Port();
+    ASSERT_NE(port_, 0);
+    SetServer("127.0.0.1", port_);
+  }
+
+  // The server's data as dump bytes; consumes the dump's journal line.
+  std::string DataNow() {
+    std::string file = (dir_ / "snapshot.bin").string();
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+    EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+    return ReadFile(file);
+  }
+
+  TempDir dir_;
+  Server server_;
+  std::uint16_t port_ = 0;
+};
+
+TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
+  StartServer();
+  const int exact = static_cast<int>(std::strlen(kServerVersion)) + 1;
+  for (int size : {0, -1, 1, 2, exact - 1, exact, 64}) {
+    SCOPED_TRACE(size);
+    char server[80];
+    char protocol[80];
+    std::memset(server, '#', sizeof server);
+    std::memset(protocol, '#', sizeof protocol);
+    ASSERT_EQ(ZEBC_GetVersions(server, size, protocol, size), 0);
+    EXPECT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0");
+    for (auto [buffer, text] : {std::pair{server, std::string(kServerVersion)}, {protocol, "1"}}) {
+      int written = size <= 0 ? 0 : std::min<int>(size, static_cast<int>(text.size()) + 1);
+      if (written > 0) {
+        EXPECT_EQ(std::string(buffer), text.substr(0, written - 1));
+      }
+      EXPECT_EQ(std::string(buffer + written, sizeof server - written),
+                std::string(sizeof server - written, '#'));
+    }
+  }
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 16, nullptr, 16), 0);
+}
+
+TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
+  StartServer();
+  std::string file = (dir_ / "data.bin").string();
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
+  EXPECT_EQ(server_.Journal(), "reset user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+  EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
+  EXPECT_EQ(server_.Journal(), "reload user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 0);
+  // Right away: the port is closed by the time the stop is answered.
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
+  EXPECT_EQ(server_.Journal(), "stop user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.WaitExit(5s), 0);
+}
+
+TEST_F(LiveTest, WrongCredentialsChangeNothing) {
+  StartServer();
+  const std::string before = DataNow();
+  const std::string file = (dir_ / "never.bin").string();
+  const std::pair<const char*, const char*> credentials[] = {
+      {"root", kPassword},       {"Admin", kPassword},     {"", kPassword},
+      {kUser, "mot47vek,raz"},   {kUser, "mot47vek"},      {kUser, ""},
+      {kUser, "mot47vek,raz;x"}, {kUser, "mot47vek,raZ;"}, {kUser, "mot47vek,raz:"},
+      {"admin\x01", kPassword},
+  };
+  for (auto [user, password] : credentials) {
+    SCOPED_TRACE(std::string(user) + " / " + password);
+    EXPECT_EQ(ZEBC_Adm_Restart(user, password), status::kBadCredentials);
+    EXPECT_EQ(ZEBC_Adm_Dump(user, password, file.c_str()), status::kBadCredentials);
+    EXPECT_EQ(ZEBC_Adm_Reload(user, password, file.c_str()), status::kBadCredentials);
+    EXPECT_EQ(ZEBC_Adm_Close(user, password), status::kBadCredentials);
+    for (int i = 0; i < 4; ++i) EXPECT_NE(server_.Journal().find("status=-6"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(DataNow(), before);
+}
+
+TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
+  StartServer();
+  const std::string valid = dumpfile::Encode({"one", "two"});
+  std::string corrupt = valid;
+  corrupt[20] ^= 0x40;
+  WriteFile(dir_ / "empty.bin", "");
+  WriteFile(dir_ / "truncated.bin", valid.substr(0, valid.size() - 1));
+  WriteFile(dir_ / "corrupt.bin", corrupt);
+  WriteFile(dir_ / "foreign.bin", "not a dump at all, just some text\n");
+  fs::create_directory(dir_ / "folder");
+  std::ofstream(dir_ / "huge.bin").close();
+  fs::resize_file(dir_ / "huge.bin", dumpfile::kMaxFileSize + 1);
+  const std::string before = DataNow();
+  const struct {
+    std::string file;
+    int expected;
+  } cases[] = {
+      {(dir_ / "missing.bin").string(), status::kCannotRead},
+      {(dir_ / "folder").string(), status::kCannotRead},
+      {"", status::kCannotRead},
+      {(dir_ / "empty.bin").string(), status::kInvalidDump},
+      {(dir_ / "truncated.bin").string(), status::kInvalidDump},
+      {(dir_ / "corrupt.bin").string(), status::kInvalidDump},
+      {(dir_ / "foreign.bin").string(), status::kInvalidDump},
+      {(dir_ / "huge.bin").string(), status::kInvalidDump},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
+    EXPECT_EQ(server_.Journal(),
+              "reload user=\"admin\" file=\"" + c.file + "\" status=" + std::to_string(c.expected));
+    EXPECT_EQ(DataNow(), before);
+  }
+}
+
+TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
+  StartServer();
+  WriteFile(dir_ / "plain", "a file, not a folder");
+  fs::create_directories(dir_ / "folder" / "inside");
+  // Short enough to be a file name, too long once the temporary suffix is added.
+  const fs::path long_name = dir_ / std::string(250, 'n');
+  WriteFile(long_name, "old contents");
+  for (const std::string& file :
+       {(dir_ / "missing" / "data.bin").string(), (dir_ / "plain" / "data.bin").string(),
+        (dir_ / "folder").string(), long_name.string(), std::string()}) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
+    EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
+  }
+  EXPECT_EQ(ReadFile(long_name), "old contents");
+  EXPECT_EQ(ReadFile(dir_ / "plain"), "a file, not a folder");
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << "left behind";
+  }
+}
+
+TEST_F(LiveTest, DumpsAreDeterministicAndResetRestoresTheStartData) {
+  StartServer();
+  const std::string at_start = DataNow();
+  const std::string other = dumpfile::Encode({"other", "records", std::string("\0\xff", 2)});
+  WriteFile(dir_ / "other.bin", other);
+  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
+  server_.Journal();
+  EXPECT_EQ(DataNow(), other);
+  EXPECT_EQ(DataNow(), other);
+  ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
+  server_.Journal();
+  EXPECT_EQ(DataNow(), at_start);
+}
+
+TEST_F(LiveTest, StartsFromADataFileAndResetsToIt) {
+  const std::string data = dumpfile::Encode({"from", "file"});
+  WriteFile(dir_ / "start.bin", data);
+  StartServer({"--data", (dir_ / "start.bin").string()});
+  EXPECT_EQ(DataNow(), data);
+  WriteFile(dir_ / "other.bin", dumpfile::Encode({"other"}));
+  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
+  server_.Journal();
+  EXPECT_NE(DataNow(), data);
+  ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
+  server_.Journal();
+  EXPECT_EQ(DataNow(), data);
+}
+
+TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
+  StartServer();
+  const std::string latin1 = (dir_ / "caf\xe9.bin").string();
+  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0);
+  EXPECT_EQ(server_.Journal(),
+            "dump user=\"admin\" file=\"" + dir_.path().string() + "/caf\\xe9.bin\" status=0");
+  EXPECT_TRUE(fs::exists(dir_ / "caf\xc3\xa9.bin"));
+  EXPECT_FALSE(fs::exists(latin1));
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, latin1.c_str()), 0);
+}
+
+TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
+  StartServer();
+  std::string all;
+  std::string escaped;
+  for (int byte = 1; byte < 256; ++byte) {
+    all.push_back(static_cast<char>(byte));
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+    escaped += byte == '"'                   ? "\\\""
+               : byte == '\\'                ? "\\\\"
+               : byte >= 0x20 && byte < 0x7f ? std::string(1, char(byte))
+                                             : hex;
+  }
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, all.c_str()), status::kCannotRead);
+  EXPECT_EQ(server_.Journal(), "reload user=\"admin\" file=\"" + escaped + "\" status=-8");
+  EXPECT_EQ(ZEBC_Adm_Restart("a\"b\\c\x01\x7f\xff ~", kPassword), status::kBadCredentials);
+  EXPECT_EQ(server_.Journal(), "reset user=\"a\\\"b\\\\c\\x01\\x7f\\xff ~\" file=\"\" status=-6");
+}
+
+TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
+  StartServer({"--ignore-versions", "2", "--fail", "dump=-5", "--fail", "stop=12"});
+  const std::string file = (dir_ / "never.bin").string();
+  char buffer[16] = "untouched";
+  EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), status::kNotReady);
+  EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), status::kNotReady);
+  EXPECT_STREQ(buffer, "untouched");
+  EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), 0);
+  EXPECT_STREQ(buffer, kServerVersion);
+  for (const char* status : {"-10", "-10", "0"}) {
+    EXPECT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=" + std::string(status));
+  }
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, "wrong", file.c_str()), status::kBadCredentials);
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), -5);
+  EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 12);
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(server_.WaitExit(0s), -1) << "stop with a forced status must not stop";
+}
+
+TEST_F(LiveTest, BadUsageExitsWithStatus2) {
+  WriteFile(dir_ / "bad.bin", "garbage");
+  const std::vector<std::vector<std::string>> usages = {
+      {"--bogus"},
+      {"--port"},
+      {"--port", "x"},
+      {"--port", "70000"},
+      {"--ignore-versions", "-1"},
+      {"--fail", "versions=1"},
+      {"--fail", "dump"},
+      {"--fail", "dump=4294967296"},
+      {"--data", (dir_ / "missing.bin").string()},
+      {"--data", (dir_ / "bad.bin").string()},
+  };
+  for (const auto& usage : usages) {
+    SCOPED_TRACE(usage[0] + " " + usage.back());
+    fs::path errors = dir_ / "errors.txt";
+    Server server;
+    ASSERT_TRUE(server.Spawn(usage, errors));
+    EXPECT_EQ(server.WaitExit(5s), 2);
+    EXPECT_EQ(ReadFile(errors).rfind("zebserver: ", 0), 0u);
+    fs::remove(errors);
+  }
+}
+
+TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
+  StartServer();
+  auto u32 = [](std::uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"oversize frame", u32(protocol::kMaxPayload + 1)},
+      {"empty frame", u32(0)},
+      {"unknown opcode", u32(1) + "\x09"},
+      {"field beyond payload", u32(5) + "\x02" + u32(50)},
+      {"trailing bytes", u32(2) + "\x01x"},
+      {"missing password", u32(10) + "\x02" + u32(5) + "admin"},
+      {"truncated, then closed", u32(100) + "\x02" + u32(5)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int fd = Dial(port_);
+    ASSERT_EQ(send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL), ssize_t(c.bytes.size()));
+    shutdown(fd, SHUT_WR);
+    char answer[16];
+    ssize_t got = recv(fd, answer, sizeof answer, MSG_WAITALL);
+    int error = errno;
+    close(fd);
+    // Either answer: -5, or a connection closed (reset when unread bytes were left behind).
+    if (got > 0) {
+      EXPECT_EQ(std::string(answer, got), u32(4) + u32(static_cast<std::uint32_t>(-5)));
+    } else if (got < 0) {
+      EXPECT_EQ(error, ECONNRESET);
+    }
+    EXPECT_EQ(server_.Journal(), "invalid user=\"\" file=\"\" status=-5");
+    EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0");
+  }
+}
+
+TEST_F(LiveTest, IdleClientsDoNotHoldUpOthers) {
+  StartServer();
+  std::vector<int> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(Dial(port_));
+  ASSERT_EQ(send(idle[0], "\0\0", 2, MSG_NOSIGNAL), 2);
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  for (int fd : idle) close(fd);
+}
+
+TEST_F(LiveTest, ServesConcurrentClients) {
+  StartServer();
+  std::vector<int> failures(8, 0);
+  std::vector<std::thread> threads;
+  for (int& failed : failures) {
+    threads.emplace_back([&failed] {
+      char version[32];
+      for (int i = 0; i < 20; ++i)
+        failed += ZEBC_GetVersions(version, sizeof version, nullptr, 0) != 0;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(8, 0));
+  for (int i = 0; i < 8 * 20; ++i)
+    ASSERT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0") << i;
+}
+
+TEST_F(LiveTest, NamesAreResolved) {
+  StartServer();
+  SetServer("localhost", port_);
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+}
+
+// The library on its own: no server, or a fake one.
+class ClientTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ZEBC_Close(); }
+};
+
+TEST_F(ClientTest, CallsBeforeInitFailAndCloseIsAlwaysSafe) {
+  EXPECT_EQ(ZEBC_Close(), 0);
+  for (int round = 0; round < 2; ++round) {
+    char buffer[8] = "keep";
+    EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, buffer, sizeof buffer),
+              status::kNotInitialised);
+    EXPECT_STREQ(buffer, "keep");
+    EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), status::kNotInitialised);
+    EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kNotInitialised);
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, "f"), status::kNotInitialised);
+    EXPECT_EQ(ZEBC_Adm_Reload(nullptr, nullptr, nullptr), status::kNotInitialised);
+    ASSERT_EQ(ZEBC_Init(), 0);
+    EXPECT_EQ(ZEBC_Close(), 0);
+    EXPECT_EQ(ZEBC_Close(), 0);
+  }
+}
+
+TEST_F(ClientTest, BadArgumentsAndAddressesAreRefused) {
+  ASSERT_EQ(ZEBC_Init(), 0);
+  std::uint16_t port = 0;
+  close(Listen(1, &port));
+  SetServer("127.0.0.1", port);
+  const std::string oversize(protocol::kMaxPayload, 'x');
+  const std::function<int()> invalid[] = {
+      [] { return ZEBC_Adm_Close(nullptr, kPassword); },
+      [] { return ZEBC_Adm_Restart(kUser, nullptr); },
+      [] { return ZEBC_Adm_Dump(kUser, kPassword, nullptr); },
+      [] { return ZEBC_Adm_Reload(nullptr, kPassword, "f"); },
+      [&] { return ZEBC_Adm_Dump(kUser, kPassword, oversize.c_str()); },
+      [&] { return ZEBC_Adm_Close(oversize.c_str(), kPassword); },
+  };
+  for (const auto& call : invalid) EXPECT_EQ(call(), status::kInvalidArgument);
+  for (std::string address :
+       {"127.0.0.1:" + std::to_string(port), std::string("127.0.0.1"), std::string("127.0.0.1:0"),
+        std::string("127.0.0.1:65536"), std::string("127.0.0.1:http"), std::string(":1")}) {
+    SCOPED_TRACE(address);
+    setenv("ZEB_SERVER", address.c_str(), 1);
+    EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
+  }
+}
+
+TEST_F(ClientTest, SilentServerTimesOutWithinTheBound) {
+  ASSERT_EQ(ZEBC_Init(), 0);
+  std::uint16_t port = 0;
+  int listener = Listen(8, &port);
+  SetServer("127.0.0.1", port);
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kTimeout);
+  EXPECT_LE(SecondsSince(start), 3 + 1 + 2);
+  EXPECT_GE(SecondsSince(start), 2.5) << "gave up before the answer timeout";
+  close(listener);
+}
+
+TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
+  ASSERT_EQ(ZEBC_Init(), 0);
+  std::uint16_t port = 0;
+  int listener = Listen(0, &port);
+  // A full accept queue: further connection attempts then go unanswered.
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) fillers.push_back(Dial(port, SOCK_NONBLOCK));
+  SetServer("127.0.0.1", port);
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
+  EXPECT_LE(SecondsSince(start), 1 + 2);
+  for (int fd : fillers) close(fd);
+  close(listener);
+}
+
+}  // namespace
+}  // namespace zeb
