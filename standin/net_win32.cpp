@@ -1,0 +1,154 @@
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <climits>
+
+#include "net.h"
+
+namespace zeb::net {
+namespace {
+
+SOCKET Handle(Socket socket) {
+  return static_cast<SOCKET>(socket);
+}
+
+// Time left for select(), at least 0 and rounded up to the millisecond so that a short wait
+// is not skipped.
+timeval TimeLeft(Clock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left < 0) left = 0;
+  timeval time{};
+  time.tv_sec = static_cast<long>(left / 1000);
+  time.tv_usec = static_cast<long>(left % 1000) * 1000;
+  return time;
+}
+
+enum class Readiness { kReady, kFailed, kTimeout };
+
+// Waits until the socket can be written or read. Winsock reports a failed connect in the
+// exception set rather than as writable, so that set is watched when writing.
+Readiness Wait(SOCKET handle, bool for_writing, Clock::time_point deadline) {
+  fd_set wanted;
+  fd_set failed;
+  FD_ZERO(&wanted);
+  FD_ZERO(&failed);
+  FD_SET(handle, &wanted);
+  FD_SET(handle, &failed);
+  timeval time = TimeLeft(deadline);
+  int ready = for_writing ? select(0, nullptr, &wanted, &failed, &time)
+                          : select(0, &wanted, nullptr, nullptr, &time);
+  if (ready == 0) return Readiness::kTimeout;
+  if (ready < 0 || (for_writing && FD_ISSET(handle, &failed))) return Readiness::kFailed;
+  return Readiness::kReady;
+}
+
+bool ConnectOne(const addrinfo& address, Clock::time_point deadline, SOCKET* out) {
+  SOCKET handle = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+  if (handle == INVALID_SOCKET) return false;
+  u_long non_blocking = 1;
+  if (ioctlsocket(handle, FIONBIO, &non_blocking) == 0) {
+    if (connect(handle, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) {
+      *out = handle;
+      return true;
+    }
+    if (WSAGetLastError() == WSAEWOULDBLOCK && Wait(handle, true, deadline) == Readiness::kReady) {
+      int error = 0;
+      int length = sizeof error;
+      if (getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+          error == 0) {
+        *out = handle;
+        return true;
+      }
+    }
+  }
+  closesocket(handle);
+  return false;
+}
+
+bool IsClosedError(int error) {
+  return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN;
+}
+
+}  // namespace
+
+bool Init() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void Cleanup() {
+  WSACleanup();
+}
+
+Result Connect(const char* host, const char* port, std::chrono::milliseconds timeout,
+               Socket* socket) {
+  Clock::time_point deadline = Clock::now() + timeout;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* addresses = nullptr;
+  if (getaddrinfo(host, port, &hints, &addresses) != 0) return Result::kUnreachable;
+  SOCKET handle = INVALID_SOCKET;
+  for (addrinfo* at = addresses; at != nullptr && handle == INVALID_SOCKET; at = at->ai_next) {
+    if (!ConnectOne(*at, deadline, &handle)) handle = INVALID_SOCKET;
+  }
+  freeaddrinfo(addresses);
+  if (handle == INVALID_SOCKET) return Result::kUnreachable;
+  *socket = static_cast<Socket>(handle);
+  return Result::kOk;
+}
+
+Result SendAll(Socket socket, const char* data, std::size_t size, Clock::time_point deadline) {
+  SOCKET handle = Handle(socket);
+  while (size > 0) {
+    int chunk = size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+    int sent = send(handle, data, chunk, 0);
+    if (sent > 0) {
+      data += sent;
+      size -= static_cast<std::size_t>(sent);
+      continue;
+    }
+    int error = WSAGetLastError();
+    if (sent == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
+      Readiness readiness = Wait(handle, true, deadline);
+      if (readiness == Readiness::kTimeout) return Result::kTimeout;
+      if (readiness == Readiness::kFailed) return Result::kFailed;
+    } else {
+      return IsClosedError(error) ? Result::kClosed : Result::kFailed;
+    }
+  }
+  return Result::kOk;
+}
+
+Result Receive(Socket socket, char* data, std::size_t size, Clock::time_point deadline,
+               std::size_t* received) {
+  SOCKET handle = Handle(socket);
+  int chunk = size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+  for (;;) {
+    int got = recv(handle, data, chunk, 0);
+    if (got > 0) {
+      *received = static_cast<std::size_t>(got);
+      return Result::kOk;
+    }
+    if (got == 0) return Result::kClosed;
+    int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) return IsClosedError(error) ? Result::kClosed : Result::kFailed;
+    Readiness readiness = Wait(handle, false, deadline);
+    if (readiness == Readiness::kTimeout) return Result::kTimeout;
+    if (readiness == Readiness::kFailed) return Result::kFailed;
+  }
+}
+
+void Close(Socket socket) {
+  if (socket != kNoSocket) closesocket(Handle(socket));
+}
+
+}  // namespace zeb::net
