@@ -17,6 +17,7 @@ import tempfile
 import threading
 
 from cases import CASES
+from wine_target import WineTarget
 
 RUN_TIMEOUT = 30
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
@@ -55,7 +56,7 @@ def read_records(sock, out):
         out.append(record)
 
 
-TARGETS = {"native": NativeTarget}
+TARGETS = {"native": NativeTarget, "wine": WineTarget}
 
 
 class Server:
@@ -123,7 +124,7 @@ def run_case(case, target, server_path):
     return problems
 
 
-def main():
+def main(cases=CASES, targets=TARGETS):
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
     parser.add_argument("--target", default="native")
@@ -131,9 +132,9 @@ def main():
     parser.add_argument("--harness")
     parser.add_argument("--case", action="append")
     options = parser.parse_args()
-    target = TARGETS[options.target](options)
+    target = targets[options.target](options)
     passed = failed = 0
-    for case in CASES:
+    for case in cases:
         if options.case and case.name not in options.case:
             continue
         problems = run_case(case, target, options.server)

@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""Command lines only Windows has: the tool splits its own command line, so these cases give
+the raw text after the program path and check how it was split, through the file name the
+server journals (escaped there: backslash and quote get a backslash) or the command chosen.
+
+Usage: cases_windows.py --server ZEBSERVER --target wine --tool ZEBCMD --harness HARNESS
+"""
+
+import sys
+
+import e2e
+from cases import admin, one, versions
+from wine_target import WineTarget
+
+UNKNOWN = [b"Unknown command\n"]
+DUMPED = [b"Dump command successful\n"]
+
+
+def tail(name, text, messages, status=0, **kwargs):
+    return one(name, [text], messages, status, **kwargs)
+
+
+WINDOWS_CASES = [
+    tail("quoted_empty_word", '""', UNKNOWN),
+    tail("upper_case_word", "-STOP", UNKNOWN),
+    tail("mixed_case_word", "-Ping 1 0", UNKNOWN),
+    tail("word_quoted_in_part", '-st"op"', [b"Stop command successful\n"],
+         journal=[admin("stop")], server_exits=True),
+    tail("tab_and_runs_of_spaces", "-ping\t 1   0", [b"Ping command successful\n"], 1,
+         journal=[versions()]),
+    tail("dump_quoted_empty_name", '-dump ""', [b"Dump command failed (Error: -7)\n"],
+         journal=[admin("dump", -7)]),
+    tail("dump_two_quoted_empty_names", '-dump "" ""',
+         [b"Dump command failed: input param error\n"]),
+    tail("dump_quoted_name_with_spaces", '-dump "{dir}/my data.bin"', DUMPED,
+         journal=[admin("dump", 0, "{dir}/my data.bin")], files=["{dir}/my data.bin"]),
+    tail("dump_name_quoted_in_part", '-dump {dir}/"my data".bin', DUMPED,
+         journal=[admin("dump", 0, "{dir}/my data.bin")], files=["{dir}/my data.bin"]),
+    tail("dump_unterminated_quote", '-dump "{dir}/open end.bin', DUMPED,
+         journal=[admin("dump", 0, "{dir}/open end.bin")], files=["{dir}/open end.bin"]),
+    # 2n backslashes before a quote: n backslashes, and the quote ends the quoted part.
+    tail("even_backslashes_before_quote", r'-dump "{dir}/a\\"', DUMPED,
+         journal=[admin("dump", 0, r"{dir}/a\\")], files=["{dir}/a\\"]),
+    tail("four_backslashes_before_quote", r'-dump {dir}/b\\\\"c d".bin', DUMPED,
+         journal=[admin("dump", 0, r"{dir}/b\\\\c d.bin")], files=[r"{dir}/b\\c d.bin"]),
+    # 2n+1 backslashes before a quote: n backslashes and a literal quote.
+    tail("odd_backslashes_before_quote", r'-dump "{dir}/c\\\" e.bin"', DUMPED,
+         journal=[admin("dump", 0, r'{dir}/c\\\" e.bin')], files=[r'{dir}/c\" e.bin']),
+    tail("escaped_quote_outside_quotes", r'-dump {dir}/d\"f.bin', DUMPED,
+         journal=[admin("dump", 0, r'{dir}/d\"f.bin')], files=['{dir}/d"f.bin']),
+    # Backslashes not before a quote are plain characters.
+    tail("backslashes_not_before_quote", r"-dump {dir}/e\\g.bin", DUMPED,
+         journal=[admin("dump", 0, r"{dir}/e\\\\g.bin")], files=[r"{dir}/e\\g.bin"]),
+]
+
+
+class RawTailTarget(WineTarget):
+    """Takes each step's one argument as the raw command-line tail."""
+
+    def run(self, args, env):
+        (text,) = args
+        return self.run_tail(text, env)
+
+
+if __name__ == "__main__":
+    sys.exit(e2e.main(WINDOWS_CASES, {"wine": RawTailTarget}))

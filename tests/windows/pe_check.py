@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Checks a PE file's header, imports and exports as objdump -p shows them.
+
+Usage: pe_check.py --objdump OBJDUMP --file FILE [--format pei-i386] [--subsystem GUI]
+                   [--imports DLL,...] [--require-imports DLL,...] [--exports NAME,...]
+--imports lists every DLL the file may import (case-insensitive), --require-imports those it
+must import, --exports the exact set of exported names. Prints each difference; exits 1 if any.
+"""
+
+import argparse
+import re
+import subprocess
+import sys
+
+SUBSYSTEMS = {"GUI": "00000002", "CUI": "00000003"}
+
+
+def names(text):
+    return [n for n in text.split(",") if n] if text else []
+
+
+def parse(dump):
+    file_format = re.search(r"file format (\S+)", dump)
+    subsystem = re.search(r"^Subsystem\s+([0-9a-fA-F]+)", dump, re.M)
+    imports = re.findall(r"^\s*DLL Name: (\S+)", dump, re.M)
+    exports = []
+    table = re.search(r"\[Ordinal/Name Pointer\] Table\n((?:\s*\[\s*\d+\] \S+\n)*)", dump)
+    if table:
+        exports = re.findall(r"\] (\S+)", table.group(1))
+    return (file_format.group(1) if file_format else None,
+            subsystem.group(1) if subsystem else None, imports, exports)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--objdump", required=True)
+    parser.add_argument("--file", required=True)
+    parser.add_argument("--format")
+    parser.add_argument("--subsystem", choices=sorted(SUBSYSTEMS))
+    parser.add_argument("--imports")
+    parser.add_argument("--require-imports")
+    parser.add_argument("--exports")
+    options = parser.parse_args()
+
+    dump = subprocess.run([options.objdump, "-p", options.file], check=True,
+                          capture_output=True, text=True).stdout
+    file_format, subsystem, imports, exports = parse(dump)
+    problems = []
+    if options.format and file_format != options.format:
+        problems.append(f"file format {file_format}, expected {options.format}")
+    if options.subsystem and subsystem != SUBSYSTEMS[options.subsystem]:
+        problems.append(f"subsystem {subsystem}, expected {SUBSYSTEMS[options.subsystem]} "
+                        f"({options.subsystem})")
+    imported = {name.lower(): name for name in imports}
+    if options.imports is not None:
+        allowed = {name.lower() for name in names(options.imports)}
+        for name in sorted(set(imported) - allowed):
+            problems.append(f"imports {imported[name]}, which is not allowed")
+    for name in names(options.require_imports):
+        if name.lower() not in imported:
+            problems.append(f"does not import {name}")
+    if options.exports is not None and sorted(exports) != sorted(names(options.exports)):
+        problems.append(f"exports {sorted(exports)}, expected {sorted(names(options.exports))}")
+
+    for problem in problems:
+        print(f"{options.file}: {problem}")
+    if not problems:
+        print(f"{options.file}: {file_format}, subsystem {subsystem}, imports {imports}, "
+              f"exports {exports}")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

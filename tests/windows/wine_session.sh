@@ -1,0 +1,24 @@
+#!/bin/sh
+# start: runs one persistent wineserver for the whole test run and creates or updates the
+# prefix it serves (about 10 s the first time). stop: ends that server and its helper
+# processes, which ending the server's process alone would leave behind.
+# The server and the services it starts outlive this script, so they get a log file rather
+# than the caller's output, which CTest would otherwise wait on until they end.
+set -eu
+log="$WINEPREFIX/session.log"
+case "${1:-}" in
+  start)
+    mkdir -p "$WINEPREFIX"
+    if ! { wineserver -p && wineboot; } </dev/null >"$log" 2>&1; then
+      cat "$log" >&2
+      exit 1
+    fi
+    ;;
+  stop)
+    wineserver -k
+    ;;
+  *)
+    echo "usage: wine_session.sh start|stop" >&2
+    exit 2
+    ;;
+esac
