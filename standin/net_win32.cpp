@@ -23,10 +23,10 @@ SOCKET Handle(Socket socket) {
 timeval TimeLeft(Clock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left < 0) left = 0;
-  timeval time{};
-  time.tv_sec = static_cast<long>(left / 1000);
-  time.tv_usec = static_cast<long>(left % 1000) * 1000;
-  return time;
+  timeval interval{};
+  interval.tv_sec = static_cast<long>(left / 1000);
+  interval.tv_usec = static_cast<long>(left % 1000) * 1000;
+  return interval;
 }
 
 enum class Readiness { kReady, kFailed, kTimeout };
@@ -40,9 +40,9 @@ Readiness Wait(SOCKET handle, bool for_writing, Clock::time_point deadline) {
   FD_ZERO(&failed);
   FD_SET(handle, &wanted);
   FD_SET(handle, &failed);
-  timeval time = TimeLeft(deadline);
-  int ready = for_writing ? select(0, nullptr, &wanted, &failed, &time)
-                          : select(0, &wanted, nullptr, nullptr, &time);
+  timeval left = TimeLeft(deadline);
+  int ready = for_writing ? select(0, nullptr, &wanted, &failed, &left)
+                          : select(0, &wanted, nullptr, nullptr, &left);
   if (ready == 0) return Readiness::kTimeout;
   if (ready < 0 || (for_writing && FD_ISSET(handle, &failed))) return Readiness::kFailed;
   return Readiness::kReady;
@@ -59,7 +59,7 @@ bool ConnectOne(const addrinfo& address, Clock::time_point deadline, SOCKET* out
     }
     if (WSAGetLastError() == WSAEWOULDBLOCK && Wait(handle, true, deadline) == Readiness::kReady) {
       int error = 0;
-      int length = sizeof error;
+      int length = static_cast<int>(sizeof error);
       if (getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
           error == 0) {
         *out = handle;
