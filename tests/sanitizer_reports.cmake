@@ -1,0 +1,17 @@
+# cmake -DREPORTS=FOLDER [-DCLEAR=ON] -P sanitizer_reports.cmake
+# CLEAR empties the folder before a test run; otherwise any report in it is printed and fails.
+if(CLEAR)
+  file(REMOVE_RECURSE "${REPORTS}")
+  file(MAKE_DIRECTORY "${REPORTS}")
+  return()
+endif()
+file(GLOB reports "${REPORTS}/*")
+foreach(report IN LISTS reports)
+  file(READ "${report}" text)
+  message("${report}:\n${text}")
+endforeach()
+list(LENGTH reports count)
+if(count GREATER 0)
+  message(FATAL_ERROR "${count} sanitizer report(s) in ${REPORTS}")
+endif()
+message(STATUS "No sanitizer reports in ${REPORTS}")
