@@ -9,6 +9,7 @@ standard output and its exit status. Other targets register themselves in TARGET
 import argparse
 import os
 import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -28,13 +29,34 @@ class NativeTarget:
 
     def __init__(self, options):
         self.tool = options.tool
+        # A wrapper such as valgrind; "{log}" in it names a file that must stay empty.
+        self.prefix = shlex.split(options.tool_prefix or "")
 
     def run(self, args, env):
+        prefix, log = self.prefix, None
+        if any("{log}" in word for word in prefix):
+            handle, log = tempfile.mkstemp(prefix="zebcmd-tool-log-")
+            os.close(handle)
+            prefix = [word.replace("{log}", log) for word in prefix]
+        try:
+            messages, stdout, status = self.run_command(
+                [as_bytes(word) for word in prefix + [self.tool]] + [as_bytes(a) for a in args],
+                env)
+        finally:
+            if log:
+                with open(log, "rb") as found:
+                    report = found.read()
+                os.unlink(log)
+        if log and report:
+            messages.append(("tool prefix log", report))
+        return messages, stdout, status
+
+    def run_command(self, command, env):
         ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
         messages = []
         with ours:
             with theirs:
-                proc = subprocess.Popen([self.tool.encode()] + [a.encode() for a in args],
+                proc = subprocess.Popen(command,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=theirs.fileno(), env=env)
             reader = threading.Thread(target=read_records, args=(ours, messages))
@@ -46,6 +68,11 @@ class NativeTarget:
                 proc.wait()
             reader.join()
         return messages, stdout, proc.returncode
+
+
+def as_bytes(text):
+    """Arguments and file names are given as text (sent as UTF-8) or as raw bytes."""
+    return text if isinstance(text, bytes) else text.encode("utf-8")
 
 
 def read_records(sock, out):
@@ -62,13 +89,17 @@ TARGETS = {"native": NativeTarget, "wine": WineTarget}
 class Server:
     def __init__(self, path, options):
         self.proc = subprocess.Popen([path, "--port", "0"] + options, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         first = self.proc.stdout.readline()
         match = re.fullmatch(rb"listening on 127\.0\.0\.1:(\d+)\n", first)
         if not match:
             self.proc.kill()
             raise RuntimeError(f"zebserver did not start: {first!r}")
         self.address = f"127.0.0.1:{int(match.group(1))}"
+        # Drained while the case runs: a journal beyond the pipe's 64 KiB would stall the server.
+        self.journal = []
+        self.reader = threading.Thread(target=lambda: self.journal.extend(self.proc.stdout))
+        self.reader.start()
 
     def finish(self, expect_exit):
         """Ends the server and returns its journal without timestamps."""
@@ -80,9 +111,11 @@ class Server:
         else:
             code = None
         self.proc.terminate()
-        out, _ = self.proc.communicate(timeout=10)
+        self.proc.wait(timeout=10)
+        self.reader.join()
+        self.proc.stdout.close()
         lines = []
-        for line in out.splitlines():
+        for line in b"".join(self.journal).splitlines():
             match = TIMESTAMP.match(line)
             lines.append(line[match.end():].decode("latin-1") if match else f"<bad {line!r}>")
         return lines, code
@@ -97,7 +130,11 @@ def closed_port_address():
 def run_case(case, target, server_path):
     problems = []
     folder = tempfile.mkdtemp(prefix="zebcmd-e2e-")
-    fill = lambda text: text.replace("{dir}", folder)
+    def fill(text):
+        if isinstance(text, bytes):
+            return text.replace(b"{dir}", folder.encode())
+        return text.replace("{dir}", folder)
+
     server = Server(server_path, case.server) if case.server is not None else None
     env = dict(os.environ, ZEB_SERVER=server.address if server else closed_port_address())
     try:
@@ -118,7 +155,7 @@ def run_case(case, target, server_path):
     if case.server_exits and code != 0:
         problems.append(f"server did not exit with 0 after stop (got {code})")
     for name in case.files:
-        if not os.path.isfile(fill(name).encode("utf-8")):
+        if not os.path.isfile(as_bytes(fill(name))):
             problems.append(f"missing file {fill(name)!r}")
     shutil.rmtree(folder.encode(), ignore_errors=True)
     return problems
@@ -131,6 +168,7 @@ def main(cases=CASES, targets=TARGETS):
     parser.add_argument("--tool", required=True)
     parser.add_argument("--harness")
     parser.add_argument("--case", action="append")
+    parser.add_argument("--tool-prefix", help='wrapper command; "{log}" in it must stay empty')
     options = parser.parse_args()
     target = targets[options.target](options)
     passed = failed = 0
