@@ -27,8 +27,8 @@ constexpr CommandRow kCommands[] = {
 };
 
 constexpr const char* kUsage[] = {
-    "Usage: ZEBCmd [-stop] [-reset] [-dump (file)] [-reload (file)] [-ping (MaxTry) "
-    "(TryInterval)]...\n\n",
+    ("Usage: ZEBCmd [-stop] [-reset] [-dump (file)] [-reload (file)] [-ping (MaxTry) "
+     "(TryInterval)]...\n\n"),
     "        -stop : stop ZEB server\n",
     "        -reset : reset ZEB server in its initial state\n",
     "        -dump : dump server data to (file)\n",

@@ -32,7 +32,10 @@ bool SecretEquals(std::string_view given, std::string_view expected) {
 }
 
 bool CredentialsMatch(const protocol::Request& request) {
-  return SecretEquals(request.user, kUser) & SecretEquals(request.password, kPassword);
+  // Both compared whatever the first gives, so the time does not tell which one was wrong.
+  const bool user_matches = SecretEquals(request.user, kUser);
+  const bool password_matches = SecretEquals(request.password, kPassword);
+  return user_matches && password_matches;
 }
 
 bool UsablePath(const std::string& path) {
