@@ -1,0 +1,81 @@
+// UTF-8 decoding then narrowing, checked against properties any correct decoder has.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "check.h"
+#include "narrow.h"
+#include "utf8.h"
+
+namespace {
+
+std::string EncodeUtf8(std::u16string_view units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t c = units[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+template <typename Text>
+std::size_t CountAscii(const Text& text) {
+  std::size_t count = 0;
+  for (auto unit : text) count += static_cast<std::uint32_t>(unit) < 0x80;
+  return count;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::u16string decoded = zebcmd::decode_utf8(input);
+
+  // At most one unit per byte; an ASCII byte is never swallowed nor replaced.
+  FUZZ_CHECK(decoded.size() <= input.size());
+  FUZZ_CHECK(CountAscii(decoded) == CountAscii(input));
+  bool replaced = false;
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const char16_t unit = decoded[i];
+    replaced = replaced || unit == 0xFFFD;
+    // Surrogates only come as a high-low pair.
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      FUZZ_CHECK(i + 1 < decoded.size() && decoded[i + 1] >= 0xDC00 && decoded[i + 1] <= 0xDFFF);
+      ++i;
+    } else {
+      FUZZ_CHECK(unit < 0xDC00 || unit > 0xDFFF);
+    }
+  }
+  // Whatever was decoded re-encodes to valid UTF-8 that decodes to the same units, and input
+  // decoded without a replacement was valid, so it comes back byte for byte.
+  const std::string reencoded = EncodeUtf8(decoded);
+  FUZZ_CHECK(zebcmd::decode_utf8(reencoded) == decoded);
+  if (!replaced) FUZZ_CHECK(reencoded == input);
+
+  const std::string narrowed = zebcmd::ArgumentNarrower().narrow(decoded);
+  FUZZ_CHECK(narrowed.size() == decoded.size());
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const char expected = decoded[i] <= 0xFF ? static_cast<char>(decoded[i]) : ' ';
+    FUZZ_CHECK(narrowed[i] == expected);
+  }
+  return 0;
+}
