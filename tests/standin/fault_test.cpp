@@ -1,0 +1,485 @@
+// Faults at the stand-in server: floods of malformed requests, a burst of concurrent clients,
+// silent and slow clients, a server killed in the middle of a dump, a full device, and reload
+// files that are not what they seem. Each test starts its own zebserver on 127.0.0.1.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dumpfile.h"
+#include "protocol.h"
+#include "status.h"
+#include "zebcli/zebcli.h"
+
+extern char** environ;
+
+namespace zeb {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr const char* kUser = "admin";
+constexpr const char* kPassword = "mot47vek,raz;";
+const std::string kInvalidLine = "invalid user=\"\" file=\"\" status=-5";
+const std::string kVersionsLine = "versions user=\"\" file=\"\" status=0";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string U32(std::uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+std::string Text(const std::string& text) {
+  return U32(static_cast<std::uint32_t>(text.size())) + text;
+}
+
+std::string Frame(const std::string& payload) {
+  return U32(static_cast<std::uint32_t>(payload.size())) + payload;
+}
+
+// Files in dir whose name holds the dump's temporary suffix.
+std::vector<fs::path> TemporaryFiles(const fs::path& dir) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename().string().find(".tmp.") != std::string::npos) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
+// A raw connection with a bound on every receive.
+int Dial(std::uint16_t port, int seconds = 5) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  timeval limit{seconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+      << std::strerror(errno);
+  return fd;
+}
+
+// Everything the peer sends until it closes; false if it resets or stays silent too long.
+bool ReceiveAll(int fd, std::string* out) {
+  char chunk[256];
+  for (;;) {
+    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    if (got == 0) return true;
+    if (got < 0) return false;
+    out->append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zebfault-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// One zebserver child with its journal in a file, so that a long journal never blocks it.
+class Server {
+ public:
+  ~Server() { Stop(); }
+
+  // Starts the server on a free port and points the library at it.
+  bool Start(std::vector<std::string> args, const fs::path& journal) {
+    journal_ = journal;
+    args.insert(args.begin(), {ZEBSERVER_PATH, "--port", "0"});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (pid_ <= 0) return false;
+    for (Clock::time_point end = Clock::now() + 10s; Clock::now() < end;
+         std::this_thread::sleep_for(2ms)) {
+      std::vector<std::string> lines = Lines();
+      if (lines.empty()) continue;
+      const std::string prefix = "listening on 127.0.0.1:";
+      if (lines[0].rfind(prefix, 0) != 0) return false;
+      port_ = static_cast<std::uint16_t>(std::stoi(lines[0].substr(prefix.size())));
+      setenv("ZEB_SERVER", ("127.0.0.1:" + std::to_string(port_)).c_str(), 1);
+      return true;
+    }
+    return false;
+  }
+
+  // Journal lines without their timestamps, the listening line first.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(journal_));
+    for (std::string line; std::getline(in, line);) {
+      std::size_t space = line.find(' ');
+      lines.push_back(line.rfind("listening", 0) == 0 || space == std::string::npos
+                          ? line
+                          : line.substr(space + 1));
+    }
+    return lines;
+  }
+
+  long Count(const std::string& line) const {
+    std::vector<std::string> lines = Lines();
+    return std::count(lines.begin(), lines.end(), line);
+  }
+
+  bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+  // SIGTERM; the exit status, or -1 when it had to be killed.
+  int Stop() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    for (Clock::time_point end = Clock::now() + 5s; Clock::now() < end;
+         std::this_thread::sleep_for(5ms)) {
+      int raw = 0;
+      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      }
+    }
+    Kill();
+    return -1;
+  }
+
+  std::uint16_t port() const { return port_; }
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
+  fs::path journal_;
+};
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
+  void TearDown() override {
+    ZEBC_Close();
+    if (server_.started()) {
+      EXPECT_EQ(server_.Stop(), 0) << "the server did not survive";
+    }
+  }
+
+  void StartServer(std::vector<std::string> args = {}) {
+    ASSERT_TRUE(server_.Start(std::move(args), dir_ / "journal.txt"));
+  }
+
+  // The server's data as dump bytes.
+  std::string DataNow() {
+    const std::string file = (dir_ / "snapshot.bin").string();
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+    return ReadFile(file);
+  }
+
+  TempDir dir_;
+  Server server_;
+};
+
+// Kinds of broken request, each a function of a counter so that the flood varies.
+const std::function<std::string(std::uint32_t)> kMalformed[] = {
+    [](std::uint32_t i) { return U32(protocol::kMaxPayload + 1 + i * 7919); },
+    [](std::uint32_t) { return U32(0); },
+    [](std::uint32_t i) { return Frame(std::string(1, char(i % 2 == 0 ? 0 : 6 + i % 250))); },
+    [](std::uint32_t i) { return Frame("\x02" + U32(50 + i)); },
+    [](std::uint32_t) { return Frame("\x02" + U32(0xFFFFFFFF) + "admin"); },
+    [](std::uint32_t i) { return Frame("\x01" + std::string(1 + i % 9, 'x')); },
+    [](std::uint32_t) { return Frame("\x02" + Text(kUser)); },
+    [](std::uint32_t) { return Frame("\x04" + Text(kUser) + Text(kPassword)); },
+    [](std::uint32_t) { return Frame("\x03" + Text(kUser) + Text(kPassword) + Text("extra")); },
+    [](std::uint32_t i) { return U32(100 + i) + "\x05" + Text(kUser); },
+    [](std::uint32_t i) {
+      std::mt19937 random(i);
+      std::string bytes = U32(protocol::kMaxPayload + 1 + random() % 1000);
+      for (int n = 0; n < 64; ++n) bytes.push_back(static_cast<char>(random()));
+      return bytes;
+    },
+};
+
+TEST_F(FaultTest, ThousandMalformedRequestsThenVersionsAreAnswered) {
+  StartServer();
+  int answered = 0;
+  for (std::uint32_t i = 0; i < 1000; ++i) {
+    const std::string bytes = kMalformed[i % std::size(kMalformed)](i);
+    int fd = Dial(server_.port());
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())) << i;
+    shutdown(fd, SHUT_WR);
+    std::string answer;
+    // A reset instead of the answer is allowed when the server left request bytes unread.
+    if (ReceiveAll(fd, &answer)) {
+      ASSERT_EQ(answer, Frame(U32(static_cast<std::uint32_t>(status::kProtocolError)))) << i;
+      ++answered;
+    } else {
+      ASSERT_EQ(errno, ECONNRESET) << i;
+    }
+    close(fd);
+  }
+  EXPECT_GT(answered, 500);
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(server_.Count(kInvalidLine), 1000);
+  EXPECT_EQ(server_.Lines().back(), kVersionsLine);
+}
+
+TEST_F(FaultTest, TwoHundredConcurrentPingsAreAllAnswered) {
+  StartServer();
+  constexpr int kClients = 200;  // below the server's 256 connections at once
+  std::vector<int> results(kClients, 1);
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> clients;
+  for (int& result : results) {
+    clients.emplace_back([&] {
+      ++ready;
+      while (!go) std::this_thread::yield();
+      char version[32];
+      result = ZEBC_GetVersions(version, sizeof version, nullptr, 0);
+    });
+  }
+  while (ready < kClients) std::this_thread::yield();
+  go = true;
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(results, std::vector<int>(kClients, 0));
+  EXPECT_TRUE(server_.Running());
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(server_.Count(kVersionsLine), kClients + 1);
+}
+
+TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
+  StartServer();
+  std::vector<int> silent;
+  // They wait longer than the server's 5 s per connection.
+  for (int i = 0; i < 20; ++i) silent.push_back(Dial(server_.port(), 15));
+  // Part of a frame, and then nothing more.
+  const int slow = Dial(server_.port(), 15);
+  ASSERT_EQ(send(slow, "\0\0\0", 3, MSG_NOSIGNAL), 3);
+
+  const std::string file = (dir_ / "data.bin").string();
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << i;
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0) << i;
+    EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0) << i;
+  }
+  // The server drops them once their 5 s are up; the part frame is journalled as invalid.
+  for (int fd : silent) {
+    std::string nothing;
+    EXPECT_TRUE(ReceiveAll(fd, &nothing));
+    EXPECT_EQ(nothing, "");
+    close(fd);
+  }
+  std::string answer;
+  ReceiveAll(slow, &answer);
+  close(slow);
+  EXPECT_EQ(server_.Count(kInvalidLine), 1);
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+}
+
+// Data large enough that writing and syncing its dump takes a while.
+dumpfile::Records LargeRecords(std::size_t count, std::size_t size) {
+  dumpfile::Records records;
+  for (std::size_t i = 0; i < count; ++i) {
+    records.insert(std::to_string(1000000 + i) + std::string(size, char('a' + i % 26)));
+  }
+  return records;
+}
+
+TEST_F(FaultTest, KillDuringDumpLeavesThePreviousFileIntact) {
+  const std::string large = dumpfile::Encode(LargeRecords(1024, 8192));
+  const std::string previous = dumpfile::Encode({"previous", "dump"});
+  WriteFile(dir_ / "start.bin", large);
+  const fs::path dumps = dir_ / "dumps";
+  fs::create_directory(dumps);
+  const fs::path target = dumps / "data.bin";
+  WriteFile(target, previous);
+
+  // How long one whole dump takes here, so that random kills spread over all of it.
+  std::chrono::microseconds duration{};
+  {
+    Server timer;
+    ASSERT_TRUE(timer.Start({"--data", (dir_ / "start.bin").string()}, dir_ / "timer.txt"));
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, (dir_ / "timed.bin").c_str()), 0);
+    duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+  }
+  std::mt19937 random(20240601);
+  int killed_mid_dump = 0;
+  std::size_t strays = 0;
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    Server victim;
+    ASSERT_TRUE(victim.Start({"--data", (dir_ / "start.bin").string()}, dir_ / "victim.txt"));
+    std::atomic<int> result{1};
+    std::thread client([&] { result = ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()); });
+    // Even rounds kill as soon as the temporary file shows; odd ones at a random point, up to
+    // a little after the dump would have ended.
+    if (round % 2 == 0) {
+      for (Clock::time_point end = Clock::now() + 5s;
+           TemporaryFiles(dumps).size() <= strays && Clock::now() < end;) {
+        std::this_thread::sleep_for(50us);
+      }
+      EXPECT_GT(TemporaryFiles(dumps).size(), strays) << "the dump did not start";
+    } else {
+      std::this_thread::sleep_for(
+          std::chrono::microseconds(random() % (duration.count() * 5 / 4 + 1)));
+    }
+    victim.Kill();
+    client.join();
+    const std::string now = ReadFile(target);
+    dumpfile::Records decoded;
+    EXPECT_EQ(dumpfile::Decode(now, &decoded), status::kOk);
+    EXPECT_TRUE(now == previous || now == large) << now.size() << " bytes";
+    if (result == 0) {
+      EXPECT_TRUE(now == large) << now.size() << " bytes";
+    }
+    if (now == previous) ++killed_mid_dump;
+    // Start again from the previous dump, so that every round can catch one mid-way.
+    WriteFile(target, previous);
+    strays = TemporaryFiles(dumps).size();
+  }
+  EXPECT_GE(killed_mid_dump, 1) << "no kill landed before the rename";
+  std::cout << "[          ] dump of " << large.size() << " bytes in " << duration.count()
+            << " us; " << killed_mid_dump << " of 8 kills before the rename, " << strays
+            << " temporary files left behind\n";
+
+  // Left-over temporary files have names of their own: a later dump goes through.
+  StartServer({"--data", (dir_ / "start.bin").string()});
+  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()), 0);
+  EXPECT_TRUE(ReadFile(target) == large);
+  EXPECT_EQ(TemporaryFiles(dumps).size(), strays);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, target.string().c_str()), 0);
+}
+
+// A 64 KiB tmpfs mounted for the test, unmounted whatever happens.
+class SmallDevice {
+ public:
+  explicit SmallDevice(const fs::path& path) : path_(path) {
+    fs::create_directory(path_);
+    mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") == 0;
+    error_ = errno;
+  }
+  ~SmallDevice() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  int error() const { return error_; }
+
+ private:
+  fs::path path_;
+  bool mounted_ = false;
+  int error_ = 0;
+};
+
+TEST_F(FaultTest, DumpOntoAFullDeviceFailsAndKeepsTheOldFile) {
+  SmallDevice device(dir_ / "small");
+  if (!device.mounted()) {
+    GTEST_SKIP() << "cannot mount a 64 KiB tmpfs (" << std::strerror(device.error())
+                 << "; needs root): the full-device dump is not tried";
+  }
+  const std::string old = dumpfile::Encode({"old", "contents"});
+  const fs::path target = dir_ / "small" / "data.bin";
+  WriteFile(target, old);
+  WriteFile(dir_ / "start.bin", dumpfile::Encode(LargeRecords(32, 4096)));
+  StartServer({"--data", (dir_ / "start.bin").string()});
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()), status::kCannotWrite);
+  EXPECT_TRUE(ReadFile(target) == old) << fs::file_size(target) << " bytes";
+  EXPECT_TRUE(TemporaryFiles(dir_ / "small").empty());
+  // The device really is too small, not refused for another reason: a small dump fits.
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
+  const std::string small = dumpfile::Encode({"small"});
+  WriteFile(dir_ / "small.bin", small);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "small.bin").c_str()), 0);
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()), 0);
+  EXPECT_EQ(ReadFile(target), small);
+}
+
+TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
+  StartServer();
+  const std::string before = DataNow();
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  fs::create_directory_symlink(dir_.path(), dir_ / "folder-link");
+  // A valid layout just past the 16 MiB bound, and a valid dump with one byte appended.
+  const std::size_t fill = dumpfile::kMaxFileSize - dumpfile::Encode({""}).size() + 1;
+  WriteFile(dir_ / "oversized.bin", dumpfile::Encode({std::string(fill, 'x')}));
+  WriteFile(dir_ / "appended.bin", dumpfile::Encode({"one"}) + "!");
+  const struct {
+    std::string file;
+    int expected;
+  } cases[] = {
+      {(dir_ / "fifo").string(), status::kCannotRead},
+      {"/dev/zero", status::kCannotRead},
+      {(dir_ / "folder-link").string(), status::kCannotRead},
+      {(dir_ / "oversized.bin").string(), status::kInvalidDump},
+      {(dir_ / "appended.bin").string(), status::kInvalidDump},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
+    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_TRUE(DataNow() == before);
+  }
+  // The bound itself is allowed.
+  WriteFile(dir_ / "largest.bin", dumpfile::Encode({std::string(fill - 1, 'x')}));
+  EXPECT_EQ(fs::file_size(dir_ / "largest.bin"), dumpfile::kMaxFileSize);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "largest.bin").c_str()), 0);
+}
+
+}  // namespace
+}  // namespace zeb
