@@ -1,5 +1,8 @@
 #include <errno.h>
 #include <sched.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -7,6 +10,17 @@
 #include "utf8.h"
 
 namespace zebcmd::platform {
+namespace {
+
+// The default 50 us of timer slack would lengthen every pause; set once, on the first pause.
+void tighten_timer_slack() {
+#if defined(__linux__)
+  static const int result = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  static_cast<void>(result);
+#endif
+}
+
+}  // namespace
 
 std::optional<ArgumentVector> argument_vector(int argc, char** argv) {
   ArgumentVector arguments;
@@ -36,6 +50,7 @@ void pause(std::uint32_t milliseconds) {
     sched_yield();
     return;
   }
+  tighten_timer_slack();
   // An absolute deadline lets an interrupted sleep resume for just the time left.
   timespec deadline{};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
