@@ -4,15 +4,13 @@
 
 #include <string>
 
+#include "bytes.h"
 #include "status.h"
 
 namespace zeb::dumpfile {
 namespace {
 
-std::string U32(std::uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-          static_cast<char>(value >> 8), static_cast<char>(value)};
-}
+using test::U32;
 
 std::string WithChecksum(const std::string& body) {
   std::uint64_t sum = Fnv1a64(body);

@@ -1,30 +1,21 @@
 // Faults at the stand-in server: floods of malformed requests, a burst of concurrent clients,
 // silent and slow clients, a server killed in the middle of a dump, a full device, and reload
 // files that are not what they seem. Each test starts its own zebserver on 127.0.0.1.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,44 +23,14 @@
 #include "dumpfile.h"
 #include "protocol.h"
 #include "status.h"
+#include "support.h"
 #include "zebcli/zebcli.h"
 
-extern char** environ;
-
-namespace zeb {
+namespace zeb::test {
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-constexpr const char* kUser = "admin";
-constexpr const char* kPassword = "mot47vek,raz;";
 const std::string kInvalidLine = "invalid user=\"\" file=\"\" status=-5";
 const std::string kVersionsLine = "versions user=\"\" file=\"\" status=0";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string U32(std::uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-
-std::string Text(const std::string& text) {
-  return U32(static_cast<std::uint32_t>(text.size())) + text;
-}
-
-std::string Frame(const std::string& payload) {
-  return U32(static_cast<std::uint32_t>(payload.size())) + payload;
-}
 
 // Files in dir whose name holds the dump's temporary suffix.
 std::vector<fs::path> TemporaryFiles(const fs::path& dir) {
@@ -82,20 +43,6 @@ std::vector<fs::path> TemporaryFiles(const fs::path& dir) {
   return found;
 }
 
-// A raw connection with a bound on every receive.
-int Dial(std::uint16_t port, int seconds = 5) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval limit{seconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-      << std::strerror(errno);
-  return fd;
-}
-
 // Everything the peer sends until it closes; false if it resets or stays silent too long.
 bool ReceiveAll(int fd, std::string* out) {
   char chunk[256];
@@ -106,108 +53,6 @@ bool ReceiveAll(int fd, std::string* out) {
     out->append(chunk, static_cast<std::size_t>(got));
   }
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zebfault-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// One zebserver child with its journal in a file, so that a long journal never blocks it.
-class Server {
- public:
-  ~Server() { Stop(); }
-
-  // Starts the server on a free port and points the library at it.
-  bool Start(std::vector<std::string> args, const fs::path& journal) {
-    journal_ = journal;
-    args.insert(args.begin(), {ZEBSERVER_PATH, "--port", "0"});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid_ <= 0) return false;
-    for (Clock::time_point end = Clock::now() + 10s; Clock::now() < end;
-         std::this_thread::sleep_for(2ms)) {
-      std::vector<std::string> lines = Lines();
-      if (lines.empty()) continue;
-      const std::string prefix = "listening on 127.0.0.1:";
-      if (lines[0].rfind(prefix, 0) != 0) return false;
-      port_ = static_cast<std::uint16_t>(std::stoi(lines[0].substr(prefix.size())));
-      setenv("ZEB_SERVER", ("127.0.0.1:" + std::to_string(port_)).c_str(), 1);
-      return true;
-    }
-    return false;
-  }
-
-  // Journal lines without their timestamps, the listening line first.
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(journal_));
-    for (std::string line; std::getline(in, line);) {
-      std::size_t space = line.find(' ');
-      lines.push_back(line.rfind("listening", 0) == 0 || space == std::string::npos
-                          ? line
-                          : line.substr(space + 1));
-    }
-    return lines;
-  }
-
-  long Count(const std::string& line) const {
-    std::vector<std::string> lines = Lines();
-    return std::count(lines.begin(), lines.end(), line);
-  }
-
-  bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
-  // SIGTERM; the exit status, or -1 when it had to be killed.
-  int Stop() {
-    if (pid_ <= 0) return -1;
-    kill(pid_, SIGTERM);
-    for (Clock::time_point end = Clock::now() + 5s; Clock::now() < end;
-         std::this_thread::sleep_for(5ms)) {
-      int raw = 0;
-      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      }
-    }
-    Kill();
-    return -1;
-  }
-
-  std::uint16_t port() const { return port_; }
-  bool started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-  std::uint16_t port_ = 0;
-  fs::path journal_;
-};
 
 class FaultTest : public ::testing::Test {
  protected:
@@ -482,4 +327,4 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
 }
 
 }  // namespace
-}  // namespace zeb
+}  // namespace zeb::test

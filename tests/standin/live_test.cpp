@@ -1,12 +1,7 @@
 // The real client library against the built zebserver, each test with a fresh server.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,8 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,46 +20,16 @@
 #include "dumpfile.h"
 #include "protocol.h"
 #include "status.h"
+#include "support.h"
 #include "zebcli/zebcli.h"
 
-extern char** environ;
-
-namespace zeb {
+namespace zeb::test {
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-constexpr const char* kUser = "admin";
-constexpr const char* kPassword = "mot47vek,raz;";
 constexpr const char* kServerVersion = "zebserver 1.0.0";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void SetServer(const std::string& host, std::uint16_t port) {
-  setenv("ZEB_SERVER", (host + ":" + std::to_string(port)).c_str(), 1);
-}
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
 }
 
 // Listens on a free port and never accepts: the kernel completes connections all the same.
@@ -81,138 +44,18 @@ int Listen(int backlog, std::uint16_t* port) {
   return fd;
 }
 
-// A raw client; with SOCK_NONBLOCK the connection may still be on its way.
-int Dial(std::uint16_t port, int flags = 0) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
-  timeval limit{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  sockaddr_in address = Loopback(port);
-  int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  EXPECT_TRUE(flags != 0 || connected == 0) << std::strerror(errno);
-  return fd;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zebstandin-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// One zebserver child, reaped whatever happens; its stderr goes to a file.
-class Server {
- public:
-  ~Server() { Kill(); }
-
-  bool Spawn(std::vector<std::string> args, const fs::path& stderr_file) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    args.insert(args.begin(), ZEBSERVER_PATH);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, stderr_file.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, out[1]);
-    if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-    return pid_ > 0;
-  }
-
-  // Reads the first line to learn the port.
-  std::uint16_t Port() {
-    std::string first = NextLine();
-    std::smatch match;
-    EXPECT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
-        << first;
-    return match.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(match[1]));
-  }
-
-  // Next journal entry without its timestamp, once the timestamp's form is checked.
-  std::string Journal() {
-    std::string line = NextLine();
-    static const std::regex kLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (.*)");
-    std::smatch match;
-    return std::regex_match(line, match, kLine) ? match[1].str() : "malformed: " + line;
-  }
-
-  // Exit code once the child ends by itself, -1 if it does not within the timeout.
-  int WaitExit(std::chrono::seconds timeout) {
-    for (Clock::time_point end = Clock::now() + timeout; pid_ > 0;
-         std::this_thread::sleep_for(10ms)) {
-      int raw = 0;
-      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      }
-      if (Clock::now() >= end) break;
-    }
-    return -1;
-  }
-
-  void Kill() {
-    if (pid_ > 0 && (kill(pid_, SIGTERM), WaitExit(3s)) < 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-    if (out_ >= 0) close(out_);
-    out_ = -1;
-  }
-
- private:
-  // One line of stdout without its newline; empty at its end or after 5 s without one.
-  std::string NextLine() {
-    Clock::time_point end = Clock::now() + 5s;
-    std::size_t newline;
-    while ((newline = buffer_.find('\n')) == std::string::npos) {
-      pollfd entry{out_, POLLIN, 0};
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-      char chunk[4096];
-      ssize_t got =
-          left > 0 && poll(&entry, 1, int(left)) > 0 ? read(out_, chunk, sizeof chunk) : 0;
-      if (got <= 0) return "";
-      buffer_.append(chunk, static_cast<std::size_t>(got));
-    }
-    std::string line = buffer_.substr(0, newline);
-    buffer_.erase(0, newline + 1);
-    return line;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string buffer_;
-};
-
 class LiveTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
   void TearDown() override {
     ZEBC_Close();
-    server_.Kill();
+    server_.Stop();
   }
 
   void StartServer(std::vector<std::string> args = {}) {
-    args.insert(args.begin(), {"--port", "0"});
-    ASSERT_TRUE(server_.Spawn(args, dir_ / "stderr.txt"));
-    port_ = server_.Port();
+    ASSERT_TRUE(server_.Start(std::move(args), dir_ / "journal.txt"));
+    port_ = server_.port();
     ASSERT_NE(port_, 0);
-    SetServer("127.0.0.1", port_);
   }
 
   // The server's data as dump bytes; consumes the dump's journal line.
@@ -442,7 +285,7 @@ TEST_F(LiveTest, BadUsageExitsWithStatus2) {
     SCOPED_TRACE(usage[0] + " " + usage.back());
     fs::path errors = dir_ / "errors.txt";
     Server server;
-    ASSERT_TRUE(server.Spawn(usage, errors));
+    ASSERT_TRUE(server.Spawn(usage, dir_ / "journal.txt", errors));
     EXPECT_EQ(server.WaitExit(5s), 2);
     EXPECT_EQ(ReadFile(errors).rfind("zebserver: ", 0), 0u);
     fs::remove(errors);
@@ -451,20 +294,17 @@ TEST_F(LiveTest, BadUsageExitsWithStatus2) {
 
 TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
   StartServer();
-  auto u32 = [](std::uint32_t v) {
-    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-  };
   const struct {
     const char* name;
     std::string bytes;
   } cases[] = {
-      {"oversize frame", u32(protocol::kMaxPayload + 1)},
-      {"empty frame", u32(0)},
-      {"unknown opcode", u32(1) + "\x09"},
-      {"field beyond payload", u32(5) + "\x02" + u32(50)},
-      {"trailing bytes", u32(2) + "\x01x"},
-      {"missing password", u32(10) + "\x02" + u32(5) + "admin"},
-      {"truncated, then closed", u32(100) + "\x02" + u32(5)},
+      {"oversize frame", U32(protocol::kMaxPayload + 1)},
+      {"empty frame", U32(0)},
+      {"unknown opcode", U32(1) + "\x09"},
+      {"field beyond payload", U32(5) + "\x02" + U32(50)},
+      {"trailing bytes", U32(2) + "\x01x"},
+      {"missing password", U32(10) + "\x02" + U32(5) + "admin"},
+      {"truncated, then closed", U32(100) + "\x02" + U32(5)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -477,7 +317,7 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
     close(fd);
     // Either answer: -5, or a connection closed (reset when unread bytes were left behind).
     if (got > 0) {
-      EXPECT_EQ(std::string(answer, got), u32(4) + u32(static_cast<std::uint32_t>(-5)));
+      EXPECT_EQ(std::string(answer, got), U32(4) + U32(static_cast<std::uint32_t>(-5)));
     } else if (got < 0) {
       EXPECT_EQ(error, ECONNRESET);
     }
@@ -584,7 +424,7 @@ TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
   int listener = Listen(0, &port);
   // A full accept queue: further connection attempts then go unanswered.
   std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) fillers.push_back(Dial(port, SOCK_NONBLOCK));
+  for (int i = 0; i < 4; ++i) fillers.push_back(Dial(port, 5, SOCK_NONBLOCK));
   SetServer("127.0.0.1", port);
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
@@ -594,4 +434,4 @@ TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
 }
 
 }  // namespace
-}  // namespace zeb
+}  // namespace zeb::test

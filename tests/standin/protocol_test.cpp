@@ -6,19 +6,14 @@
 #include <limits>
 #include <string>
 
+#include "bytes.h"
 #include "status.h"
 
 namespace zeb::protocol {
 namespace {
 
-std::string U32(std::uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-          static_cast<char>(value >> 8), static_cast<char>(value)};
-}
-
-std::string Text(const std::string& text) {
-  return U32(static_cast<std::uint32_t>(text.size())) + text;
-}
+using test::Text;
+using test::U32;
 
 std::string_view PayloadOf(const std::string& frame) {
   std::string_view payload;

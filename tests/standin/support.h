@@ -1,0 +1,217 @@
+// Files, raw sockets and a zebserver child for the tests that run the built server.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bytes.h"
+
+extern char** environ;
+
+namespace zeb::test {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr const char* kUser = "admin";
+constexpr const char* kPassword = "mot47vek,raz;";
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline void SetServer(const std::string& host, std::uint16_t port) {
+  setenv("ZEB_SERVER", (host + ":" + std::to_string(port)).c_str(), 1);
+}
+
+inline sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// A raw client with a bound on every receive; with SOCK_NONBLOCK the connection may still be on
+// its way.
+inline int Dial(std::uint16_t port, int seconds = 5, int flags = 0) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  timeval limit{seconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in address = Loopback(port);
+  int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  if (flags == 0) {
+    EXPECT_EQ(connected, 0) << std::strerror(errno);
+  }
+  return fd;
+}
+
+// A fresh folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zebstandin-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// One zebserver child, reaped whatever happens, with its journal in a file so that a long
+// journal never blocks it.
+class Server {
+ public:
+  ~Server() { Stop(); }
+
+  bool Spawn(std::vector<std::string> args, const fs::path& journal,
+             const fs::path& errors = "/dev/null") {
+    journal_ = journal;
+    taken_ = 0;
+    args.insert(args.begin(), ZEBSERVER_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const int mode = O_WRONLY | O_CREAT | O_TRUNC;
+    posix_spawn_file_actions_addopen(&actions, 1, journal.c_str(), mode, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), mode, 0600);
+    if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid_ > 0;
+  }
+
+  // Spawns it on a free port, reads the port from the first line and points the library at it.
+  bool Start(std::vector<std::string> args, const fs::path& journal) {
+    args.insert(args.begin(), {"--port", "0"});
+    if (!Spawn(std::move(args), journal)) return false;
+    const std::string first = NextLine(10s);
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
+        << first;
+    if (match.empty()) return false;
+    port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
+    SetServer("127.0.0.1", port_);
+    return true;
+  }
+
+  // Next journal entry without its timestamp, once the timestamp's form is checked.
+  std::string Journal() {
+    std::string line = NextLine(5s);
+    static const std::regex kLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (.*)");
+    std::smatch match;
+    return std::regex_match(line, match, kLine) ? match[1].str() : "malformed: " + line;
+  }
+
+  // All journal lines without their timestamps, the listening line first.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(journal_));
+    for (std::string line; std::getline(in, line);) {
+      std::size_t space = line.find(' ');
+      lines.push_back(line.rfind("listening", 0) == 0 || space == std::string::npos
+                          ? line
+                          : line.substr(space + 1));
+    }
+    return lines;
+  }
+
+  long Count(const std::string& line) const {
+    std::vector<std::string> lines = Lines();
+    return std::count(lines.begin(), lines.end(), line);
+  }
+
+  // Exit code once the child ends by itself, -1 if it does not within the timeout.
+  int WaitExit(std::chrono::milliseconds timeout) {
+    for (Clock::time_point end = Clock::now() + timeout; pid_ > 0;
+         std::this_thread::sleep_for(5ms)) {
+      int raw = 0;
+      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      }
+      if (Clock::now() >= end) break;
+    }
+    return -1;
+  }
+
+  bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+  // SIGTERM; the exit status, or -1 when it had to be killed.
+  int Stop() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    const int status = WaitExit(5s);
+    if (status < 0) Kill();
+    return status;
+  }
+
+  std::uint16_t port() const { return port_; }
+  bool started() const { return pid_ > 0; }
+
+ private:
+  // The journal line after the last one taken, without its newline; empty after the timeout.
+  std::string NextLine(std::chrono::milliseconds timeout) {
+    for (Clock::time_point end = Clock::now() + timeout;; std::this_thread::sleep_for(2ms)) {
+      const std::string journal = ReadFile(journal_);
+      const std::size_t newline = journal.find('\n', taken_);
+      if (newline != std::string::npos) {
+        std::string line = journal.substr(taken_, newline - taken_);
+        taken_ = newline + 1;
+        return line;
+      }
+      if (Clock::now() >= end) return "";
+    }
+  }
+
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
+  fs::path journal_;
+  std::size_t taken_ = 0;
+};
+
+}  // namespace zeb::test
