@@ -3,10 +3,6 @@
 
 namespace zebcmd::platform {
 
-std::optional<ArgumentVector> argument_vector(int, char**) {
-  return std::nullopt;
-}
-
 void debug_message(const std::string& text) {
   fake::events.push_back("message|" + text);
 }

@@ -80,10 +80,6 @@ TEST(PosixPause, WaitsAtLeastTheIntervalEvenWhenInterrupted) {
   EXPECT_GE(elapsed, std::chrono::milliseconds(120));
 }
 
-TEST(PosixPause, ZeroReturns) {
-  pause(0);
-}
-
 TEST(PosixArguments, DecodesEachElementFromUtf8) {
   char program[] = "ZEBCmd";
   char word[] = "-dump";
