@@ -15,47 +15,35 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from wine_target import WineTarget  # noqa: E402
 
 
-def never_answers(listener, stop):
-    """Accepts and reads, never answering, until the test ends."""
-    connections = []
-    while not stop.is_set():
-        try:
-            connection, _ = listener.accept()
-        except socket.timeout:
-            continue
-        connections.append(connection)
-    for connection in connections:
-        connection.close()
+def listener_that(answer):
+    """Accepts each connection; None keeps it open without a word, otherwise reads the request,
+    sends answer (b"" sends nothing) and hangs up."""
 
+    def serve(listener, stop):
+        kept = []
+        while not stop.is_set():
+            try:
+                connection, _ = listener.accept()
+            except socket.timeout:
+                continue
+            if answer is None:
+                kept.append(connection)
+                continue
+            with connection:
+                connection.recv(65536)
+                connection.sendall(answer)
+        for connection in kept:
+            connection.close()
 
-def hangs_up(listener, stop):
-    """Accepts, reads the request and closes without answering."""
-    while not stop.is_set():
-        try:
-            connection, _ = listener.accept()
-        except socket.timeout:
-            continue
-        with connection:
-            connection.recv(65536)
-
-
-def answers_garbage(listener, stop):
-    """Answers with a frame whose length field is zero, which no valid frame has."""
-    while not stop.is_set():
-        try:
-            connection, _ = listener.accept()
-        except socket.timeout:
-            continue
-        with connection:
-            connection.recv(65536)
-            connection.sendall(b"\0\0\0\0")
+    return serve
 
 
 CASES = [
     # The answer deadline passes: the library's timeout status.
-    ("silent_server", never_answers, [b"Stop command failed (Error: -4)\n"]),
-    ("server_hangs_up", hangs_up, [b"Stop command failed (Error: -5)\n"]),
-    ("invalid_answer", answers_garbage, [b"Stop command failed (Error: -5)\n"]),
+    ("silent_server", listener_that(None), [b"Stop command failed (Error: -4)\n"]),
+    ("server_hangs_up", listener_that(b""), [b"Stop command failed (Error: -5)\n"]),
+    # A frame whose length field is zero, which no valid frame has.
+    ("invalid_answer", listener_that(b"\0\0\0\0"), [b"Stop command failed (Error: -5)\n"]),
 ]
 
 
