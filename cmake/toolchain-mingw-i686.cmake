@@ -1,16 +1,5 @@
 # Cross-compiles the 32-bit Windows build with MinGW-w64 (Debian: g++-mingw-w64-i686).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(ZEBCMD_MINGW_PREFIX i686-w64-mingw32)
-# The posix thread model: the win32 one of GCC 12 has no std::mutex, which the library uses.
-set(CMAKE_C_COMPILER ${ZEBCMD_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZEBCMD_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZEBCMD_MINGW_PREFIX}-windres)
-set(CMAKE_OBJDUMP ${ZEBCMD_MINGW_PREFIX}-objdump CACHE FILEPATH "objdump for PE files")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ZEBCMD_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

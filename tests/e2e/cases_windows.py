@@ -3,14 +3,15 @@
 the raw text after the program path and check how it was split, through the file name the
 server journals (escaped there: backslash and quote get a backslash) or the command chosen.
 
-Usage: cases_windows.py --server ZEBSERVER --target wine --tool ZEBCMD --harness HARNESS
+Usage: cases_windows.py --server ZEBSERVER --target wine --tool ZEBCMD --wine LOADER
+                        --harness HARNESS
 """
 
 import sys
 
 import e2e
 from cases import admin, one, versions
-from wine_target import WineTarget
+from wine_target import WineTarget, skip_if_cannot_run
 
 UNKNOWN = [b"Unknown command\n"]
 DUMPED = [b"Dump command successful\n"]
@@ -63,4 +64,4 @@ class RawTailTarget(WineTarget):
 
 
 if __name__ == "__main__":
-    sys.exit(e2e.main(WINDOWS_CASES, {"wine": RawTailTarget}))
+    sys.exit(skip_if_cannot_run(lambda: e2e.main(WINDOWS_CASES, {"wine": RawTailTarget})))

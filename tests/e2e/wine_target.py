@@ -2,13 +2,57 @@
 reports each OutputDebugStringA call as one message, the way a debug-output viewer sees it.
 
 Wine must find a prefix and, for speed, a running wineserver through the environment
-(WINEPREFIX); the CTest fixture of the Windows build provides both.
+(WINEPREFIX, WINESERVER); the CTest fixture of the Windows build provides both. --wine names
+the loader for the programs' bitness.
 """
 
+import errno
 import os
 import subprocess
 
 RUN_TIMEOUT = 30
+# CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
+SKIP_STATUS = 77
+NO_32BIT = ("this machine cannot run 32-bit x86 code; the 32-bit programs were checked as files "
+            "and the Windows suite ran on the x86-64 build")
+# Set to a non-empty value, takes the path of a machine without 32-bit code on any machine.
+FORCE_NO_32BIT = "ZEBCMD_NO_32BIT"
+
+
+class CannotRun(Exception):
+    """This machine cannot execute the Wine loader that the programs need."""
+
+
+def is_32bit_elf(path):
+    with open(path, "rb") as program:
+        header = program.read(5)
+    return header[:4] == b"\x7fELF" and header[4] == 1
+
+
+def check_loader_runs(loader):
+    """Raises CannotRun when the loader is a 32-bit program that this machine cannot execute
+    (exec fails with ENOEXEC) or that FORCE_NO_32BIT rules out. Any other failure is raised as
+    it is: it is a fault, not a machine without 32-bit code."""
+    if is_32bit_elf(loader) and os.environ.get(FORCE_NO_32BIT):
+        raise CannotRun(f"{FORCE_NO_32BIT} is set, so 32-bit x86 code is treated as unable to "
+                        "run; the 32-bit programs were checked as files and the Windows suite "
+                        "ran on the x86-64 build")
+    try:
+        subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+                       check=True, timeout=RUN_TIMEOUT)
+    except OSError as error:
+        if error.errno == errno.ENOEXEC and is_32bit_elf(loader):
+            raise CannotRun(NO_32BIT) from error
+        raise
+
+
+def skip_if_cannot_run(main):
+    """Runs main and returns its status, or prints why and returns SKIP_STATUS."""
+    try:
+        return main()
+    except CannotRun as reason:
+        print(f"skipped: {reason}", flush=True)
+        return SKIP_STATUS
 
 
 def windows_path(path):
@@ -18,8 +62,11 @@ def windows_path(path):
 
 class WineTarget:
     def __init__(self, options):
-        if not options.harness:
-            raise SystemExit("--harness is required with --target wine")
+        if not options.harness or not options.wine:
+            raise SystemExit("--harness and --wine are required with --target wine")
+        check_loader_runs(options.wine)
+        self.loader = options.wine
+        self.timeout = getattr(options, "run_timeout", RUN_TIMEOUT)
         self.harness = options.harness
         self.program = windows_path(options.tool)
 
@@ -35,11 +82,11 @@ class WineTarget:
         on standard error or wide debug strings come back as tagged tuples among the
         messages, so that they show up in the comparison with the expected messages.
         """
-        command = ["wine", self.harness, self.program.encode("utf-8").hex()]
+        command = [self.loader, self.harness, self.program.encode("utf-8").hex()]
         if tail:
             command.append(tail.encode("utf-8").hex())
         result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env,
-                                timeout=RUN_TIMEOUT)
+                                timeout=self.timeout)
         if result.returncode != 0:
             raise RuntimeError(f"debug_harness failed with {result.returncode}: "
                                f"{result.stdout!r} {result.stderr!r}")

@@ -2,7 +2,7 @@
 """The Winsock layer's failure paths, which zebserver never takes: ZEBCmd.exe under Wine
 against a listener on 127.0.0.1 that misbehaves, judged by the status the tool reports.
 
-Usage: network_errors.py --tool ZEBCMD --harness HARNESS
+Usage: network_errors.py --tool ZEBCMD --wine LOADER --harness HARNESS
 """
 
 import argparse
@@ -12,7 +12,7 @@ import sys
 import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_target import WineTarget  # noqa: E402
+from wine_target import WineTarget, skip_if_cannot_run  # noqa: E402
 
 
 def listener_that(answer):
@@ -75,6 +75,7 @@ def run(case, target):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
+    parser.add_argument("--wine", required=True)
     parser.add_argument("--harness", required=True)
     target = WineTarget(parser.parse_args())
     failed = 0
@@ -89,4 +90,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(skip_if_cannot_run(main))
