@@ -113,6 +113,10 @@ CASES = [
         journal=[versions(-10)] * 2, server=["--ignore-versions", "5"]),
     one("ping_server_down", ["-ping", "3", "10"],
         [b"Ping failure\n", b"Ping failure\n", b"Ping command failed\n"], 0, server=None),
+    # Forty library calls: a calling convention that does not match the library's moves the
+    # stack pointer on each of them.
+    one("ping_many_failures", ["-ping", "40", "0"],
+        [b"Ping failure\n"] * 39 + [b"Ping command failed\n"], 0, server=None),
     one("ping_server_down_one_try", ["-ping", "1", "500"], [b"Ping command failed\n"], 0,
         server=None),
     one("stop_server_down", ["-stop"], [b"Stop command failed (Error: -3)\n"], server=None),
