@@ -13,14 +13,16 @@ static int versions(void) {
   char server[64], protocol[16];
   return ZEBC_Init() ? -1 : ZEBC_GetVersions(server, sizeof server, protocol, sizeof protocol);
 }
-static int dump(const char *file) {
+static int dump(const char* file) {
   return ZEBC_Init() ? -1 : ZEBC_Adm_Dump("admin", "mot47vek,raz;", file);
 }
 #else
-int floor_request(int op, const char *const *fields, int count);
-static int versions(void) { return floor_request(1, NULL, 0); }
-static int dump(const char *file) {
-  const char *fields[] = {"admin", "mot47vek,raz;", file};
+int floor_request(int op, const char* const* fields, int count);
+static int versions(void) {
+  return floor_request(1, NULL, 0);
+}
+static int dump(const char* file) {
+  const char* fields[] = {"admin", "mot47vek,raz;", file};
   return floor_request(4, fields, 3);
 }
 #endif
@@ -41,7 +43,7 @@ static void pause_ms(long ms) {
   }
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "-dump") == 0) return dump(argv[2]) == 0 ? 0 : 2;
   if (argc != 4 || strcmp(argv[1], "-ping") != 0) return 2;
   int tries = atoi(argv[2]);

@@ -11,8 +11,8 @@
 #include <time.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
-  char **commands[32];
+int main(int argc, char** argv) {
+  char** commands[32];
   int count = 0;
   if (argc < 3) return 2;
   commands[count++] = argv + 2;
