@@ -18,7 +18,7 @@ import tempfile
 import threading
 
 from cases import CASES
-from wine_target import WineTarget, skip_if_cannot_run
+from wine_target import CompanionTarget, WineTarget, skip_if_cannot_run
 
 RUN_TIMEOUT = 30
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
@@ -84,7 +84,7 @@ def read_records(sock, out):
         out.append(record)
 
 
-TARGETS = {"native": NativeTarget, "wine": WineTarget}
+TARGETS = {"native": NativeTarget, "wine": WineTarget, "companion": CompanionTarget}
 
 
 class Server:
