@@ -88,9 +88,9 @@ TARGETS = {"native": NativeTarget, "wine": WineTarget, "companion": CompanionTar
 
 
 class Server:
-    def __init__(self, path, options):
+    def __init__(self, path, options, cwd=None):
         self.proc = subprocess.Popen([path, "--port", "0"] + options, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=cwd)
         first = self.proc.stdout.readline()
         match = re.fullmatch(rb"listening on 127\.0\.0\.1:(\d+)\n", first)
         if not match:
