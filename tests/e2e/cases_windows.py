@@ -3,15 +3,16 @@
 the raw text after the program path and check how it was split, through the file name the
 server journals (escaped there: backslash and quote get a backslash) or the command chosen.
 
-Usage: cases_windows.py --server ZEBSERVER --target wine --tool ZEBCMD --wine LOADER
-                        --harness HARNESS
+Usage: cases_windows.py --server ZEBSERVER --target wine|companion --tool ZEBCMD[CON]
+                        --wine LOADER --harness HARNESS
+Through the companion, the tail reaches ZEBCmd.exe as the companion passes it on.
 """
 
 import sys
 
 import e2e
 from cases import admin, one, versions
-from wine_target import WineTarget, skip_if_cannot_run
+from wine_target import CompanionTarget, WineTarget, skip_if_cannot_run
 
 UNKNOWN = [b"Unknown command\n"]
 DUMPED = [b"Dump command successful\n"]
@@ -55,13 +56,17 @@ WINDOWS_CASES = [
 ]
 
 
-class RawTailTarget(WineTarget):
-    """Takes each step's one argument as the raw command-line tail."""
+def raw_tail(target):
+    """The target, taking each step's one argument as the raw command-line tail."""
 
-    def run(self, args, env):
-        (text,) = args
-        return self.run_tail(text, env)
+    class RawTail(target):
+        def run(self, args, env):
+            (text,) = args
+            return self.run_tail(text, env)
+
+    return RawTail
 
 
 if __name__ == "__main__":
-    sys.exit(skip_if_cannot_run(lambda: e2e.main(WINDOWS_CASES, {"wine": RawTailTarget})))
+    targets = {"wine": raw_tail(WineTarget), "companion": raw_tail(CompanionTarget)}
+    sys.exit(skip_if_cannot_run(lambda: e2e.main(WINDOWS_CASES, targets)))

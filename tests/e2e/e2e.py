@@ -18,7 +18,7 @@ import tempfile
 import threading
 
 from cases import CASES
-from wine_target import WineTarget, skip_if_cannot_run
+from wine_target import CompanionTarget, WineTarget, skip_if_cannot_run
 
 RUN_TIMEOUT = 30
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
@@ -84,13 +84,13 @@ def read_records(sock, out):
         out.append(record)
 
 
-TARGETS = {"native": NativeTarget, "wine": WineTarget}
+TARGETS = {"native": NativeTarget, "wine": WineTarget, "companion": CompanionTarget}
 
 
 class Server:
-    def __init__(self, path, options):
+    def __init__(self, path, options, cwd=None):
         self.proc = subprocess.Popen([path, "--port", "0"] + options, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=cwd)
         first = self.proc.stdout.readline()
         match = re.fullmatch(rb"listening on 127\.0\.0\.1:(\d+)\n", first)
         if not match:

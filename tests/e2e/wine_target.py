@@ -1,5 +1,6 @@
 """The Windows build under Wine: debug_harness.exe starts ZEBCmd.exe as a debuggee and
-reports each OutputDebugStringA call as one message, the way a debug-output viewer sees it.
+reports each OutputDebugStringA call as one message, the way a debug-output viewer sees it;
+or it starts ZEBCmdCon.exe and reports each write to its standard output as one message.
 
 Wine must find a prefix and, for speed, a running wineserver through the environment
 (WINEPREFIX, WINESERVER); the CTest fixture of the Windows build provides both. --wine names
@@ -69,6 +70,7 @@ class WineTarget:
         self.timeout = getattr(options, "run_timeout", RUN_TIMEOUT)
         self.harness = options.harness
         self.program = windows_path(options.tool)
+        self.harness_options = []
 
     def run(self, args, env):
         # The tool splits its command line with CommandLineToArgvW, whose rules are those
@@ -82,7 +84,8 @@ class WineTarget:
         on standard error or wide debug strings come back as tagged tuples among the
         messages, so that they show up in the comparison with the expected messages.
         """
-        command = [self.loader, self.harness, self.program.encode("utf-8").hex()]
+        command = [self.loader, self.harness] + self.harness_options + [
+            self.program.encode("utf-8").hex()]
         if tail:
             command.append(tail.encode("utf-8").hex())
         result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env,
@@ -93,6 +96,15 @@ class WineTarget:
         return parse_report(result.stdout)
 
 
+class CompanionTarget(WineTarget):
+    """ZEBCmdCon.exe, which runs ZEBCmd.exe from its folder: the messages are its writes to
+    standard output, read one write at a time through a message pipe."""
+
+    def __init__(self, options):
+        super().__init__(options)
+        self.harness_options = ["--writes"]
+
+
 def parse_report(report):
     messages = []
     stdout = b""
@@ -101,7 +113,7 @@ def parse_report(report):
         if status is not None:
             raise RuntimeError(f"debug_harness wrote after the exit code: {report!r}")
         kind, _, value = line.partition(" ")
-        if kind == "message":
+        if kind in ("message", "write"):
             messages.append(bytes.fromhex(value))
         elif kind == "wide-message":
             messages.append(("OutputDebugStringW", bytes.fromhex(value)))

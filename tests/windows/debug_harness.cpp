@@ -1,12 +1,14 @@
-// Runs a program as a debuggee and reports what a debug-output viewer would see.
+// Runs a program as a debuggee and reports what a debug-output viewer would see, or, with
+// --writes, runs it plainly and reports each write to its standard output.
 //
-// Usage: debug_harness HEX_PROGRAM [HEX_TAIL]
+// Usage: debug_harness [--writes] HEX_PROGRAM [HEX_TAIL]
 // Both arguments are the UTF-8 bytes of a text in hex, so that no conversion or quoting on
 // the way in can touch them: the program's Windows path, and the command-line tail that
 // follows the quoted program path. Prints one line per record on standard output:
 //   message HEX       one OutputDebugStringA call, its bytes without the terminating NUL
 //   wide-message HEX  one OutputDebugStringW call (UTF-16LE bytes)
-//   stdout HEX        everything the program wrote to its standard output
+//   write HEX         with --writes: one write to standard output, read from a message pipe
+//   stdout HEX        without --writes: everything the program wrote to its standard output
 //   stderr HEX        everything the program wrote to its standard error
 //   exit CODE         the program's exit code, always the last line
 // Exits with 0 when the program ran to its end, 2 on bad usage or a failure of its own.
@@ -21,6 +23,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "debug_relay.h"
 
 namespace {
 
@@ -98,72 +102,122 @@ struct Run {
   DWORD exit_code = 0;
 };
 
-bool RecordDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info, Run* run) {
-  std::string bytes(info.nDebugStringLength * (info.fUnicode ? 2u : 1u), '\0');
-  SIZE_T got = 0;
-  if (!bytes.empty() &&
-      (!ReadProcessMemory(process, info.lpDebugStringData, &bytes[0], bytes.size(), &got) ||
-       got != bytes.size())) {
-    return false;
-  }
-  // The length counts the terminating NUL, which is not part of the message.
-  const std::size_t nul_size = info.fUnicode ? 2 : 1;
-  if (bytes.size() >= nul_size &&
-      bytes.find_first_not_of('\0', bytes.size() - nul_size) == std::string::npos) {
-    bytes.resize(bytes.size() - nul_size);
-  }
-  run->lines.push_back((info.fUnicode ? "wide-message " : "message ") + Hex(bytes));
-  return true;
-}
-
-int Debug(const PROCESS_INFORMATION& child, Run* run) {
-  for (;;) {
-    DEBUG_EVENT event{};
-    if (!WaitForDebugEvent(&event, kRunTimeoutMs)) {
-      TerminateProcess(child.hProcess, 3);
+int Debug(const std::wstring& program, std::wstring command_line, const STARTUPINFOW& startup,
+          Run* run) {
+  zebcmd::relay::Launch launch;
+  launch.program = program;
+  launch.command_line = std::move(command_line);
+  launch.startup = &startup;
+  launch.timeout_ms = kRunTimeoutMs;
+  zebcmd::relay::Outcome outcome =
+      zebcmd::relay::run(launch, [run](const zebcmd::relay::Message& message) {
+        run->lines.push_back((message.wide ? "wide-message " : "message ") + Hex(message.bytes));
+      });
+  SetLastError(outcome.system_error);
+  switch (outcome.failure) {
+    case zebcmd::relay::Failure::kNone:
+      run->exit_code = outcome.exit_code;
+      return 0;
+    case zebcmd::relay::Failure::kStart:
+      return Fail("cannot start the program");
+    case zebcmd::relay::Failure::kTimeout:
       return Fail("the program did not finish in time");
-    }
-    DWORD continuation = DBG_CONTINUE;
-    bool finished = false;
-    switch (event.dwDebugEventCode) {
-      case CREATE_PROCESS_DEBUG_EVENT:
-        if (event.u.CreateProcessInfo.hFile != nullptr) {
-          CloseHandle(event.u.CreateProcessInfo.hFile);
-        }
-        break;
-      case LOAD_DLL_DEBUG_EVENT:
-        if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
-        break;
-      case OUTPUT_DEBUG_STRING_EVENT:
-        if (!RecordDebugString(child.hProcess, event.u.DebugString, run)) {
-          TerminateProcess(child.hProcess, 3);
-          return Fail("cannot read a debug string");
-        }
-        break;
-      case EXCEPTION_DEBUG_EVENT:
-        // The loader's initial breakpoint is the debugger's to swallow; anything else is the
-        // program's own business.
-        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-          continuation = DBG_EXCEPTION_NOT_HANDLED;
-        }
-        break;
-      case EXIT_PROCESS_DEBUG_EVENT:
-        run->exit_code = event.u.ExitProcess.dwExitCode;
-        finished = true;
-        break;
-      default:
-        break;
-    }
-    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continuation);
-    if (finished) return 0;
+    case zebcmd::relay::Failure::kReadMessage:
+      return Fail("cannot read a debug string");
+    default:
+      return Fail("cannot wait for the program");
   }
 }
 
-int RunHarness(const std::wstring& program, const std::wstring& tail) {
+struct PipeReader {
+  HANDLE pipe;
+  std::vector<std::string> lines;
+  DWORD error = 0;
+};
+
+// Each read of a message-mode pipe returns one write of the other end, so the boundaries
+// between writes survive. Ends when every writing end is closed.
+DWORD WINAPI ReadWrites(void* context) {
+  auto* reader = static_cast<PipeReader*>(context);
+  std::string message;
+  char chunk[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (ReadFile(reader->pipe, chunk, sizeof chunk, &got, nullptr)) {
+      message.append(chunk, got);
+      reader->lines.push_back("write " + Hex(message));
+      message.clear();
+      continue;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_MORE_DATA) {
+      message.append(chunk, got);
+      continue;
+    }
+    if (error != ERROR_BROKEN_PIPE) reader->error = error;
+    return 0;
+  }
+}
+
+// The program's standard output as the writing end of a message pipe; the reading end is
+// returned in *reading.
+HANDLE CreateWritesPipe(HANDLE* reading) {
+  std::wstring name = L"\\\\.\\pipe\\zebcmd-harness-" + std::to_wstring(GetCurrentProcessId()) +
+                      L"-" + std::to_wstring(GetTickCount64());
+  *reading = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 65536, 0,
+                              nullptr);
+  if (*reading == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  return CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+}
+
+int RunPlainly(const std::wstring& program, std::wstring command_line, STARTUPINFOW startup,
+               HANDLE reading, Run* run) {
+  // Left to the process's end, not freed, if the reading thread cannot be stopped.
+  auto* reader = new PipeReader{reading, {}, 0};
+  HANDLE thread = CreateThread(nullptr, 0, ReadWrites, reader, 0, nullptr);
+  if (thread == nullptr) return Fail("cannot start the reading thread");
+  PROCESS_INFORMATION child{};
+  BOOL started = CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
+                                nullptr, nullptr, &startup, &child);
+  DWORD start_error = GetLastError();
+  // Only the program's copy of the writing end is left, so the reader stops when it ends.
+  CloseHandle(startup.hStdOutput);
+  if (!started) {
+    SetLastError(start_error);
+    return Fail("cannot start the program");
+  }
+  int failure = 0;
+  if (WaitForSingleObject(child.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(child.hProcess, 3);
+    WaitForSingleObject(child.hProcess, kRunTimeoutMs);
+    failure = Fail("the program did not finish in time");
+  }
+  GetExitCodeProcess(child.hProcess, &run->exit_code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  // A process the program started with its standard output keeps the pipe open.
+  if (WaitForSingleObject(thread, kRunTimeoutMs) != WAIT_OBJECT_0) {
+    return failure != 0 ? failure : Fail("the standard output stayed open");
+  }
+  CloseHandle(thread);
+  run->lines = std::move(reader->lines);
+  DWORD read_error = reader->error;
+  delete reader;
+  if (failure == 0 && read_error != 0) {
+    SetLastError(read_error);
+    failure = Fail("cannot read the standard output");
+  }
+  return failure;
+}
+
+int RunHarness(bool writes, const std::wstring& program, const std::wstring& tail) {
   std::wstring command_line = L"\"" + program + L"\"";
   if (!tail.empty()) command_line += L" " + tail;
 
-  HANDLE out = CreateCapture();
+  HANDLE reading = INVALID_HANDLE_VALUE;
+  HANDLE out = writes ? CreateWritesPipe(&reading) : CreateCapture();
   HANDLE err = CreateCapture();
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
@@ -177,26 +231,24 @@ int RunHarness(const std::wstring& program, const std::wstring& tail) {
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = err;
-  PROCESS_INFORMATION child{};
-  if (!CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE,
-                      DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &child)) {
-    return Fail("cannot start the program");
-  }
-  CloseHandle(in);
   Run run;
-  int failure = Debug(child, &run);
-  CloseHandle(child.hThread);
-  CloseHandle(child.hProcess);
+  int failure = writes ? RunPlainly(program, command_line, startup, reading, &run)
+                       : Debug(program, command_line, startup, &run);
+  CloseHandle(in);
   std::string out_bytes;
   std::string err_bytes;
-  bool captured = ReadCapture(out, &out_bytes) && ReadCapture(err, &err_bytes);
-  CloseHandle(out);
+  bool captured = ReadCapture(err, &err_bytes) && (writes || ReadCapture(out, &out_bytes));
+  if (writes) {
+    CloseHandle(reading);
+  } else {
+    CloseHandle(out);
+  }
   CloseHandle(err);
   if (failure != 0) return failure;
   if (!captured) return Fail("cannot read the standard output or error");
   for (const std::string& line : run.lines) std::printf("%s\n", line.c_str());
-  std::printf("stdout %s\nstderr %s\nexit %lu\n", Hex(out_bytes).c_str(), Hex(err_bytes).c_str(),
-              run.exit_code);
+  if (!writes) std::printf("stdout %s\n", Hex(out_bytes).c_str());
+  std::printf("stderr %s\nexit %lu\n", Hex(err_bytes).c_str(), run.exit_code);
   return std::fflush(stdout) == 0 ? 0 : 2;
 }
 
@@ -205,16 +257,19 @@ int RunHarness(const std::wstring& program, const std::wstring& tail) {
 int main() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr || count < 2 || count > 3) {
-    std::fprintf(stderr, "usage: debug_harness HEX_PROGRAM [HEX_TAIL]\n");
+  const bool writes =
+      arguments != nullptr && count > 1 && std::wstring(arguments[1]) == L"--writes";
+  const int first = writes ? 2 : 1;
+  if (arguments == nullptr || count < first + 1 || count > first + 2) {
+    std::fprintf(stderr, "usage: debug_harness [--writes] HEX_PROGRAM [HEX_TAIL]\n");
     return 2;
   }
-  std::optional<std::wstring> program = FromHexUtf8(arguments[1]);
-  std::optional<std::wstring> tail = FromHexUtf8(count == 3 ? arguments[2] : L"");
+  std::optional<std::wstring> program = FromHexUtf8(arguments[first]);
+  std::optional<std::wstring> tail = FromHexUtf8(count == first + 2 ? arguments[first + 1] : L"");
   LocalFree(arguments);
   if (!program || program->empty() || !tail) {
     std::fprintf(stderr, "debug_harness: the arguments must be UTF-8 in hex\n");
     return 2;
   }
-  return RunHarness(*program, *tail);
+  return RunHarness(writes, *program, *tail);
 }

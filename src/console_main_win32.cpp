@@ -1,0 +1,5 @@
+#include "companion.h"
+
+int main() {
+  return zebcmd::companion::run();
+}

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Runs the examples of the user documents against zebserver, so that they stay true.
+
+man: each .EX/.EE block of the man page. Its lines "$ COMMAND" run through sh, standard error
+merged into standard output; its other lines are what they print, in order.
+guide: each ```bat example block of the Windows guide, run as a batch file by Wine's cmd in the
+folder of ZEBCmd.exe; the ```text example-output block after it is what it prints.
+
+The server runs in a scratch folder of its own, the commands in another.
+
+Usage: doc_examples.py man --document MAN --tool ZEBCMD --server ZEBSERVER
+       doc_examples.py guide --document GUIDE --tool ZEBCMD.EXE --wine LOADER --server ZEBSERVER
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from e2e import Server
+from wine_target import check_loader_runs, skip_if_cannot_run, windows_path
+
+RUN_TIMEOUT = 60
+ROFF_ESCAPES = {"-": "-", "e": "\\"}
+FENCE = re.compile(r"^```([^`\n]*)\n(.*?)^```[ \t]*$", re.M | re.S)
+
+
+def unescape_roff(line):
+    def replace(match):
+        if match.group(1) not in ROFF_ESCAPES:
+            raise ValueError(f"escape {match.group(0)!r} in an example: teach the test it")
+        return ROFF_ESCAPES[match.group(1)]
+
+    return re.sub(r"\\(.)", replace, line)
+
+
+def man_examples(text):
+    """(script, expected output) for each .EX/.EE block."""
+    examples, block = [], None
+    for line in text.splitlines():
+        if line.startswith(".EX"):
+            block = []
+        elif line.startswith(".EE") and block is not None:
+            commands = [l[2:] for l in block if l.startswith("$ ")]
+            output = "".join(l + "\n" for l in block if not l.startswith("$ "))
+            if not commands:
+                raise ValueError(f"an example without a command: {block!r}")
+            examples.append(("\n".join(commands) + "\n", output.encode()))
+            block = None
+        elif block is not None:
+            block.append(unescape_roff(line))
+    return examples
+
+
+def guide_examples(text):
+    """(batch file, expected output) for each bat example block."""
+    blocks = [(info.strip(), body) for info, body in FENCE.findall(text)]
+    examples = []
+    for index, (info, body) in enumerate(blocks):
+        if info != "bat example":
+            continue
+        following = blocks[index + 1] if index + 1 < len(blocks) else ("", "")
+        if following[0] != "text example-output":
+            raise ValueError(f"no text example-output block after the example {body!r}")
+        examples.append((body, following[1].encode()))
+    return examples
+
+
+def run_man(script, options, folder, env):
+    tool_folder = os.path.dirname(os.path.abspath(options.tool))
+    env = dict(env, PATH=tool_folder + os.pathsep + env.get("PATH", ""))
+    return subprocess.run(["sh", "-c", script], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          timeout=RUN_TIMEOUT).stdout
+
+
+def run_guide(batch, options, folder, env):
+    path = os.path.join(folder, "example.bat")
+    with open(path, "wb") as file:
+        file.write(batch.replace("\n", "\r\n").encode())
+    output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)],
+                            cwd=os.path.dirname(os.path.abspath(options.tool)), env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT).stdout
+    return output.replace(b"\r\n", b"\n")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("kind", choices=["man", "guide"])
+    parser.add_argument("--document", required=True)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--server", required=True)
+    parser.add_argument("--wine")
+    options = parser.parse_args()
+    if options.kind == "guide":
+        check_loader_runs(options.wine)
+    with open(options.document, encoding="utf-8") as document:
+        text = document.read()
+    examples = (man_examples if options.kind == "man" else guide_examples)(text)
+    if not examples:
+        print(f"no examples found in {options.document}")
+        return 1
+    run = run_man if options.kind == "man" else run_guide
+    failed = 0
+    server_folder = tempfile.mkdtemp(prefix="zebcmd-doc-server-")
+    command_folder = tempfile.mkdtemp(prefix="zebcmd-doc-commands-")
+    server = None
+    try:
+        server = Server(os.path.abspath(options.server), [], cwd=server_folder)
+        env = dict(os.environ, ZEB_SERVER=server.address)
+        for number, (example, expected) in enumerate(examples, 1):
+            output = run(example, options, command_folder, env)
+            if output == expected:
+                print(f"ok   example {number}")
+            else:
+                failed += 1
+                print(f"FAIL example {number}: {example!r}\n    printed {output!r}, "
+                      f"expected {expected!r}")
+    finally:
+        if server:
+            server.finish(expect_exit=False)
+        shutil.rmtree(server_folder, ignore_errors=True)
+        shutil.rmtree(command_folder, ignore_errors=True)
+    print(f"{len(examples) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(skip_if_cannot_run(main))
