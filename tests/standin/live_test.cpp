@@ -1,5 +1,7 @@
 // The real client library against the built zebserver, each test with a fresh server.
 #include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,8 +27,70 @@
 #include "support.h"
 #include "zebcli/zebcli.h"
 
+// The library's resolver calls land here before the C library: this program's definition takes
+// precedence. A name ending in ".stalled" stands for a resolver that does not answer; the call
+// fails after 10 s or once a test opens the gate. Calls without AI_NUMERICHOST are counted: only
+// those can wait on a resolver.
+namespace {
+
+struct FakeResolver {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool gate_open = true;
+  int stalled_calls = 0;
+  int resolver_calls = 0;
+};
+
+FakeResolver g_resolver;
+
+}  // namespace
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** result) {
+  using Function = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+  static const auto real = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "getaddrinfo"));
+  const std::string name = node != nullptr ? node : "";
+  const bool numeric_only = hints != nullptr && (hints->ai_flags & AI_NUMERICHOST) != 0;
+  const std::string stalled = ".stalled";
+  if (numeric_only || name.size() < stalled.size() ||
+      name.compare(name.size() - stalled.size(), stalled.size(), stalled) != 0) {
+    if (!numeric_only) {
+      std::lock_guard<std::mutex> lock(g_resolver.mutex);
+      ++g_resolver.resolver_calls;
+    }
+    return real(node, service, hints, result);
+  }
+  std::unique_lock<std::mutex> lock(g_resolver.mutex);
+  ++g_resolver.resolver_calls;
+  ++g_resolver.stalled_calls;
+  g_resolver.changed.wait_for(lock, std::chrono::seconds(10), [] { return g_resolver.gate_open; });
+  --g_resolver.stalled_calls;
+  g_resolver.changed.notify_all();
+  return EAI_AGAIN;
+}
+
 namespace zeb::test {
 namespace {
+
+int ResolverCalls() {
+  std::lock_guard<std::mutex> lock(g_resolver.mutex);
+  return g_resolver.resolver_calls;
+}
+
+// Closes the fake resolver's gate; at the end opens it and waits for the calls left waiting.
+class StalledResolver {
+ public:
+  StalledResolver() {
+    std::lock_guard<std::mutex> lock(g_resolver.mutex);
+    g_resolver.gate_open = false;
+  }
+  ~StalledResolver() {
+    std::unique_lock<std::mutex> lock(g_resolver.mutex);
+    g_resolver.gate_open = true;
+    g_resolver.changed.notify_all();
+    g_resolver.changed.wait_for(lock, 15s, [] { return g_resolver.stalled_calls == 0; });
+  }
+};
 
 constexpr const char* kServerVersion = "zebserver 1.0.0";
 
@@ -353,10 +419,14 @@ TEST_F(LiveTest, ServesConcurrentClients) {
     ASSERT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0") << i;
 }
 
-TEST_F(LiveTest, NamesAreResolved) {
+TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
   StartServer();
+  const int before = ResolverCalls();
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(ResolverCalls(), before);
   SetServer("localhost", port_);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(ResolverCalls(), before + 1);
 }
 
 // The library on its own: no server, or a fake one.
@@ -431,6 +501,23 @@ TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
   EXPECT_LE(SecondsSince(start), 1 + 2);
   for (int fd : fillers) close(fd);
   close(listener);
+}
+
+TEST_F(ClientTest, ResolverThatDoesNotAnswerIsUnreachableWithinTheBound) {
+  ASSERT_EQ(ZEBC_Init(), 0);
+  StalledResolver resolver;
+  SetServer("zeb.stalled", 47170);
+  const int before = ResolverCalls();
+  const std::function<int()> calls[] = {
+      [] { return ZEBC_GetVersions(nullptr, 0, nullptr, 0); },
+      [] { return ZEBC_Adm_Close(kUser, kPassword); },
+  };
+  for (const auto& call : calls) {
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(call(), status::kUnreachable);
+    EXPECT_LE(SecondsSince(start), 1 + 2);
+  }
+  EXPECT_EQ(ResolverCalls(), before + 2);
 }
 
 }  // namespace
