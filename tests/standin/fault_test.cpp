@@ -251,6 +251,20 @@ TEST_F(FaultTest, KillDuringDumpLeavesThePreviousFileIntact) {
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, target.string().c_str()), 0);
 }
 
+TEST_F(FaultTest, ManyDumpsLeaveNoDescriptorBehind) {
+  StartServer();
+  const std::string file = (dir_ / "data.bin").string();
+  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+  const long before = server_.OpenDescriptors();
+  ASSERT_GT(before, 0);
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0) << i;
+    // A failed dump takes its own way out.
+    ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, dir_.path().c_str()), status::kCannotWrite) << i;
+  }
+  EXPECT_EQ(server_.OpenDescriptors(), before);
+}
+
 // A 64 KiB tmpfs mounted for the test, unmounted whatever happens.
 class SmallDevice {
  public:
@@ -312,6 +326,8 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
       {(dir_ / "folder-link").string(), status::kCannotRead},
       {(dir_ / "oversized.bin").string(), status::kInvalidDump},
       {(dir_ / "appended.bin").string(), status::kInvalidDump},
+      // A regular file whose read fails: the server's own memory at address 0.
+      {"/proc/self/mem", status::kCannotRead},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

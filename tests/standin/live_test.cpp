@@ -4,6 +4,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -237,22 +239,64 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   StartServer();
   WriteFile(dir_ / "plain", "a file, not a folder");
   fs::create_directories(dir_ / "folder" / "inside");
-  // Short enough to be a file name, too long once the temporary suffix is added.
-  const fs::path long_name = dir_ / std::string(250, 'n');
-  WriteFile(long_name, "old contents");
-  for (const std::string& file :
-       {(dir_ / "missing" / "data.bin").string(), (dir_ / "plain" / "data.bin").string(),
-        (dir_ / "folder").string(), long_name.string(), std::string()}) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  fs::create_symlink(dir_ / "plain", dir_ / "link");
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  std::vector<std::string> files = {(dir_ / "missing" / "data.bin").string(),
+                                    (dir_ / "plain" / "data.bin").string(),
+                                    (dir_ / "folder").string(),
+                                    (dir_ / std::string(256, 'n')).string(),
+                                    (dir_ / "fifo").string(),
+                                    (dir_ / "link").string(),
+                                    (dir_ / "dangling").string(),
+                                    std::string()};
+  // A device like /dev/null, made here (as root) so that a fault cannot replace the real one.
+  const bool device = mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  if (device) files.push_back((dir_ / "null").string());
+  for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
     EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
   }
-  EXPECT_EQ(ReadFile(long_name), "old contents");
   EXPECT_EQ(ReadFile(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir_ / "fifo")));
+  std::error_code not_a_link;
+  EXPECT_EQ(fs::read_symlink(dir_ / "link", not_a_link), dir_ / "plain");
+  EXPECT_EQ(fs::read_symlink(dir_ / "dangling", not_a_link), dir_ / "nowhere");
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
+  if (device) {
+    EXPECT_TRUE(fs::is_character_file(fs::symlink_status(dir_ / "null")));
+  }
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << "left behind";
   }
+}
+
+TEST_F(LiveTest, DumpOverAFileKeepsItsModeAndOwnerAndTakesTheLongestName) {
+  StartServer();
+  const std::string data = DataNow();
+  const fs::path existing = dir_ / "existing.bin";
+  WriteFile(existing, "old contents");
+  fs::permissions(existing, fs::perms::owner_read | fs::perms::owner_write);
+  // Another owner only where the server may set it back: as root.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(existing.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, existing.c_str()), 0);
+  struct stat info {};
+  ASSERT_EQ(stat(existing.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+  }
+  EXPECT_EQ(ReadFile(existing), data);
+  // 255 bytes is the longest name; the temporary name must fit beside it.
+  const fs::path longest = dir_ / std::string(255, 'n');
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, longest.c_str()), 0);
+  EXPECT_EQ(ReadFile(longest), data);
 }
 
 TEST_F(LiveTest, DumpsAreDeterministicAndResetRestoresTheStartData) {

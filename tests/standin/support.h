@@ -192,6 +192,14 @@ class Server {
 
   std::uint16_t port() const { return port_; }
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+  // Descriptors the server holds open, -1 when they cannot be listed.
+  long OpenDescriptors() const {
+    std::error_code error;
+    fs::directory_iterator entries("/proc/" + std::to_string(pid_) + "/fd", error);
+    return error ? -1 : std::distance(entries, fs::directory_iterator());
+  }
 
  private:
   // The journal line after the last one taken, without its newline; empty after the timeout.
