@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 
 #include "server.h"
 #include "status.h"
@@ -123,22 +121,6 @@ std::int32_t WriteDumpIn(int folder, const std::string& name, std::string_view b
   return status::kOk;
 }
 
-void AppendEscaped(std::string_view text, std::string* out) {
-  static const char kHex[] = "0123456789abcdef";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(static_cast<char>(c));
-    } else if (c >= 0x20 && c <= 0x7e) {
-      out->push_back(static_cast<char>(c));
-    } else {
-      out->append("\\x");
-      out->push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 0xf]);
-    }
-  }
-}
-
 }  // namespace
 
 dumpfile::Records BuiltInRecords() {
@@ -199,31 +181,6 @@ std::int32_t WriteDumpFile(const std::string& path, std::string_view bytes) {
   std::int32_t result = WriteDumpIn(folder, name, bytes);
   close(folder);
   return result;
-}
-
-void Journal(std::string_view op, std::string_view user, std::string_view file,
-             std::int32_t status) {
-  using std::chrono::system_clock;
-  auto since_epoch = system_clock::now().time_since_epoch();
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
-  auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch - seconds);
-  std::time_t whole = static_cast<std::time_t>(seconds.count());
-  std::tm utc{};
-  gmtime_r(&whole, &utc);
-  char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<long>(micros.count()));
-  std::string line = stamp;
-  line += ' ';
-  line += op;
-  line += " user=\"";
-  AppendEscaped(user, &line);
-  line += "\" file=\"";
-  AppendEscaped(file, &line);
-  line += "\" status=" + std::to_string(status) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
 }
 
 Service::Service(dumpfile::Records initial, const Options& options)

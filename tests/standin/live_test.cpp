@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -379,27 +380,60 @@ TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
 
 TEST_F(LiveTest, BadUsageExitsWithStatus2) {
   WriteFile(dir_ / "bad.bin", "garbage");
-  const std::vector<std::vector<std::string>> usages = {
-      {"--bogus"},
-      {"--port"},
-      {"--port", "x"},
-      {"--port", "70000"},
-      {"--ignore-versions", "-1"},
-      {"--fail", "versions=1"},
-      {"--fail", "dump"},
-      {"--fail", "dump=4294967296"},
-      {"--data", (dir_ / "missing.bin").string()},
-      {"--data", (dir_ / "bad.bin").string()},
+  const std::string missing = (dir_ / "missing.bin").string();
+  const std::string bad = (dir_ / "bad.bin").string();
+  const std::string no_folder = (dir_ / "missing" / "journal.txt").string();
+  const struct {
+    std::vector<std::string> usage;
+    std::string first_line;
+  } cases[] = {
+      {{"--bogus"}, "unknown argument '--bogus'"},
+      {{"--port"}, "--port needs a value"},
+      {{"--port", "x"}, "invalid value 'x' for --port"},
+      {{"--port", "70000"}, "invalid value '70000' for --port"},
+      {{"--ignore-versions", "-1"}, "invalid value '-1' for --ignore-versions"},
+      {{"--fail", "versions=1"}, "invalid value 'versions=1' for --fail"},
+      {{"--fail", "dump"}, "invalid value 'dump' for --fail"},
+      {{"--fail", "dump=4294967296"}, "invalid value 'dump=4294967296' for --fail"},
+      {{"--data", ""}, "invalid value '' for --data"},
+      {{"--data", missing}, missing + ": cannot be read"},
+      {{"--data", bad}, bad + ": not a valid dump"},
+      {{"--journal", ""}, "invalid value '' for --journal"},
+      {{"--journal", no_folder}, no_folder + ": cannot be opened for the journal"},
   };
-  for (const auto& usage : usages) {
-    SCOPED_TRACE(usage[0] + " " + usage.back());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first_line);
     fs::path errors = dir_ / "errors.txt";
     Server server;
-    ASSERT_TRUE(server.Spawn(usage, dir_ / "journal.txt", errors));
+    ASSERT_TRUE(server.Spawn(c.usage, dir_ / "journal.txt", errors));
     EXPECT_EQ(server.WaitExit(5s), 2);
-    EXPECT_EQ(ReadFile(errors).rfind("zebserver: ", 0), 0u);
+    const std::string message = ReadFile(errors);
+    EXPECT_EQ(message.substr(0, message.find('\n')), "zebserver: " + c.first_line);
     fs::remove(errors);
   }
+}
+
+TEST_F(LiveTest, JournalFileIsAppendedToAndStandardOutputStaysEmpty) {
+  const fs::path journal = dir_ / "journal.log";
+  WriteFile(journal, "earlier line\n");
+  const int output = open((dir_ / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_TRUE(
+      server_.Spawn({"--port", "0", "--journal", journal.string()}, journal, "/dev/null", output));
+  close(output);
+  const std::regex start("earlier line\nlistening on 127\\.0\\.0\\.1:(\\d+)\n");
+  std::smatch match;
+  std::string text;
+  for (Clock::time_point end = Clock::now() + 10s;
+       !std::regex_match(text, match, start) && Clock::now() < end;
+       std::this_thread::sleep_for(5ms)) {
+    text = ReadFile(journal);
+  }
+  ASSERT_FALSE(match.empty()) << text;
+  SetServer("127.0.0.1", static_cast<std::uint16_t>(std::stoi(match[1])));
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(server_.Stop(), 0);
+  EXPECT_EQ(server_.Lines().back(), "versions user=\"\" file=\"\" status=0");
+  EXPECT_EQ(ReadFile(dir_ / "stdout.txt"), "");
 }
 
 TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
