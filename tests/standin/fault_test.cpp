@@ -307,6 +307,33 @@ TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "does not accept again";
 }
 
+TEST_F(FaultTest, StandardOutputWithoutReaderNeitherStopsNorSpinsTheServer) {
+  // A port free a moment ago: the listening line cannot be read from a pipe without reader.
+  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  close(probe);
+  const std::uint16_t port = ntohs(address.sin_port);
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  close(ends[0]);
+  ASSERT_TRUE(
+      server_.Spawn({"--port", std::to_string(port)}, dir_ / "unused.txt", "/dev/null", ends[1]));
+  close(ends[1]);
+  SetServer("127.0.0.1", port);
+  int answer = -1;
+  for (Clock::time_point end = Clock::now() + 10s; answer != 0 && Clock::now() < end;) {
+    answer = ZEBC_GetVersions(nullptr, 0, nullptr, 0);
+  }
+  ASSERT_EQ(answer, 0);
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
+  const double before = CpuSeconds(server_.pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(CpuSeconds(server_.pid()) - before, 0.2) << "spinning on the journal";
+}
+
 // Data large enough that writing and syncing its dump takes a while.
 dumpfile::Records LargeRecords(std::size_t count, std::size_t size) {
   dumpfile::Records records;
