@@ -196,18 +196,17 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   EXPECT_EQ(server_.Count("reset user=\"admin\" file=\"\" status=-4"), 1);
 }
 
-// Reads fd until a line end; the line without it, empty after 10 s.
-std::string LineFrom(int fd) {
-  std::string line;
-  char c;
-  for (Clock::time_point end = Clock::now() + 10s; Clock::now() < end;) {
-    pollfd entry{fd, POLLIN, 0};
-    if (poll(&entry, 1, 100) == 1 && read(fd, &c, 1) == 1) {
-      if (c == '\n') return line;
-      line.push_back(c);
-    }
+// Reads the pipe until the server has written nothing for 200 ms.
+std::string ReadUntilQuiet(int fd) {
+  std::string out;
+  char chunk[65536];
+  for (int quiet = 0; quiet < 10;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got > 0) out.append(chunk, static_cast<std::size_t>(got));
+    quiet = got > 0 ? 0 : quiet + 1;
+    if (got <= 0) std::this_thread::sleep_for(20ms);
   }
-  return "";
+  return out;
 }
 
 TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
@@ -215,69 +214,45 @@ TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
   ASSERT_TRUE(server_.Spawn({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
   close(ends[1]);
-  std::smatch match;
-  const std::string first = LineFrom(ends[0]);
-  ASSERT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
-      << first;
-  SetServer("127.0.0.1", static_cast<std::uint16_t>(std::stoi(match[1])));
+  std::smatch port;
+  std::string first;
+  for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
+  ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
+  SetServer("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
 
   // 20 lines of 256 KB each, far beyond the pipe and what the server holds back.
   const std::string name(64000, '\x01');
-  std::string escaped;
-  for (std::size_t i = 0; i < name.size(); ++i) escaped += "\\x01";
   const int kReloads = 20;
   for (int i = 0; i < kReloads; ++i) {
     ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, name.c_str()), status::kCannotRead) << i;
   }
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
 
-  // Once read again, the journal resumes with whole lines and the count of those dropped.
+  // Read again, the journal goes on with whole lines, the count of those dropped first.
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  std::string journal;
-  char chunk[65536];
-  auto read_until_quiet = [&] {
-    for (int quiet = 0; quiet < 10;) {
-      const ssize_t got = read(ends[0], chunk, sizeof chunk);
-      if (got > 0) {
-        journal.append(chunk, static_cast<std::size_t>(got));
-        quiet = 0;
-      } else {
-        std::this_thread::sleep_for(20ms);
-        ++quiet;
-      }
-    }
-  };
-  read_until_quiet();
+  std::string journal = ReadUntilQuiet(ends[0]);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  read_until_quiet();
+  journal += ReadUntilQuiet(ends[0]);
   close(ends[0]);
-
-  const std::string reload_line = "reload user=\"admin\" file=\"" + escaped + "\" status=-8";
-  // Only the timestamp goes through std::regex, which recurses once per character.
-  const std::regex timestamp("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z ");
-  const std::size_t stamp_size = std::string("2000-01-01T00:00:00.000000Z ").size();
-  const std::regex dropped("dropped lines=(\\d+)");
-  int reloads = 0;
-  int versions = 0;
-  long count = 0;
-  std::istringstream lines(journal);
-  for (std::string line; std::getline(lines, line);) {
-    ASSERT_TRUE(std::regex_match(line.substr(0, stamp_size), timestamp)) << line.substr(0, 80);
-    const std::string entry = line.substr(stamp_size);
-    std::smatch parts;
-    if (entry == reload_line) {
-      ++reloads;
-    } else if (entry == kVersionsLine) {
-      ++versions;
-    } else if (std::regex_match(entry, parts, dropped)) {
-      count += std::stol(parts[1]);
+  std::string reload = "reload user=\"admin\" file=\"";
+  for (std::size_t i = 0; i < name.size(); ++i) reload += "\\x01";
+  reload += "\" status=-8";
+  const std::string stamp = "2000-01-01T00:00:00.000000Z ";
+  long lines = 0;
+  long dropped = 0;
+  std::istringstream in(journal);
+  for (std::string line; std::getline(in, line); ++lines) {
+    const std::string entry = line.substr(std::min(line.size(), stamp.size()));
+    if (entry.rfind("dropped lines=", 0) == 0) {
+      dropped += std::stol(entry.substr(14));
+      --lines;
     } else {
-      ADD_FAILURE() << "not a whole journal line: " << entry.substr(0, 80);
+      EXPECT_TRUE(entry == reload || entry == kVersionsLine) << entry.substr(0, 80);
     }
   }
-  EXPECT_GT(count, 0);
-  EXPECT_GE(versions, 1) << "the last line is missing";
-  EXPECT_EQ(reloads + versions + count, kReloads + 2);
+  EXPECT_GT(dropped, 0);
+  EXPECT_EQ(lines + dropped, kReloads + 2);
+  EXPECT_EQ(journal.substr(journal.size() - kVersionsLine.size() - 1), kVersionsLine + "\n");
 }
 
 // CPU time the process has used.
@@ -305,33 +280,6 @@ TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
   EXPECT_LT(CpuSeconds(server_.pid()) - before, 0.2) << "spinning on accept()";
   for (int fd : idle) close(fd);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "does not accept again";
-}
-
-TEST_F(FaultTest, StandardOutputWithoutReaderNeitherStopsNorSpinsTheServer) {
-  // A port free a moment ago: the listening line cannot be read from a pipe without reader.
-  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  close(probe);
-  const std::uint16_t port = ntohs(address.sin_port);
-  int ends[2];
-  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  close(ends[0]);
-  ASSERT_TRUE(
-      server_.Spawn({"--port", std::to_string(port)}, dir_ / "unused.txt", "/dev/null", ends[1]));
-  close(ends[1]);
-  SetServer("127.0.0.1", port);
-  int answer = -1;
-  for (Clock::time_point end = Clock::now() + 10s; answer != 0 && Clock::now() < end;) {
-    answer = ZEBC_GetVersions(nullptr, 0, nullptr, 0);
-  }
-  ASSERT_EQ(answer, 0);
-  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  const double before = CpuSeconds(server_.pid());
-  std::this_thread::sleep_for(1s);
-  EXPECT_LT(CpuSeconds(server_.pid()) - before, 0.2) << "spinning on the journal";
 }
 
 // Data large enough that writing and syncing its dump takes a while.
