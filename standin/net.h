@@ -24,7 +24,7 @@ enum class Result {
 bool Init();
 void Cleanup();
 
-// Tries every address host resolves to until one accepts, all within timeout.
+// Resolves host and tries every address until one accepts, all within timeout.
 Result Connect(const char* host, const char* port, std::chrono::milliseconds timeout,
                Socket* socket);
 Result SendAll(Socket socket, const char* data, std::size_t size, Clock::time_point deadline);

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,6 +6,7 @@
 #include <cerrno>
 
 #include "net.h"
+#include "resolve.h"
 
 namespace zeb::net {
 namespace {
@@ -62,12 +62,8 @@ void Cleanup() {}
 Result Connect(const char* host, const char* port, std::chrono::milliseconds timeout,
                Socket* socket) {
   Clock::time_point deadline = Clock::now() + timeout;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* addresses = nullptr;
-  if (getaddrinfo(host, port, &hints, &addresses) != 0) return Result::kUnreachable;
+  addrinfo* addresses = Resolve(host, port, deadline);
+  if (addresses == nullptr) return Result::kUnreachable;
   int fd = -1;
   for (addrinfo* at = addresses; at != nullptr && fd < 0; at = at->ai_next) {
     if (!ConnectOne(*at, deadline, &fd)) fd = -1;

@@ -10,6 +10,7 @@
 #include <climits>
 
 #include "net.h"
+#include "resolve.h"
 
 namespace zeb::net {
 namespace {
@@ -89,13 +90,8 @@ void Cleanup() {
 Result Connect(const char* host, const char* port, std::chrono::milliseconds timeout,
                Socket* socket) {
   Clock::time_point deadline = Clock::now() + timeout;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* addresses = nullptr;
-  if (getaddrinfo(host, port, &hints, &addresses) != 0) return Result::kUnreachable;
+  addrinfo* addresses = Resolve(host, port, deadline);
+  if (addresses == nullptr) return Result::kUnreachable;
   SOCKET handle = INVALID_SOCKET;
   for (addrinfo* at = addresses; at != nullptr && handle == INVALID_SOCKET; at = at->ai_next) {
     if (!ConnectOne(*at, deadline, &handle)) handle = INVALID_SOCKET;

@@ -2,6 +2,8 @@
 #ifndef ZEB_STANDIN_SERVER_H
 #define ZEB_STANDIN_SERVER_H
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -18,6 +20,7 @@ constexpr std::uint16_t kDefaultPort = 47170;
 struct Options {
   std::uint16_t port = kDefaultPort;
   std::string data_file;
+  std::string journal_file;
   std::int64_t refused_versions = 0;
   std::map<protocol::Op, std::int32_t> forced_status;
 };
@@ -47,12 +50,48 @@ std::string Latin1ToUtf8(std::string_view text);
 std::int32_t ReadDumpFile(const std::string& path, dumpfile::Records* records);
 std::int32_t WriteDumpFile(const std::string& path, std::string_view bytes);
 
-// Prints one journal line on stdout and flushes it.
-void Journal(std::string_view op, std::string_view user, std::string_view file,
-             std::int32_t status);
+// The journal, on standard output or appended to a file. It never blocks the server: what the
+// output does not take at once is held, up to kHeldLimit bytes, and written as it drains; lines
+// beyond that are dropped, counted, and the count written before the next line that fits.
+class Journal {
+ public:
+  static constexpr std::size_t kHeldLimit = 1 << 20;
+
+  Journal() = default;
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // Standard output when path is empty; false when the file cannot be opened.
+  bool Open(const std::string& path);
+  // One line, its line end added, without a timestamp (the listening line).
+  void Plain(std::string_view text);
+  // One timestamped request line.
+  void Request(std::string_view op, std::string_view user, std::string_view file,
+               std::int32_t status);
+  // Writes what the output takes now.
+  void Flush();
+  // The descriptor to poll for writing while lines are held, else -1.
+  int HeldDescriptor() const { return held_.empty() ? -1 : fd_; }
+  // Before exit: gives the output up to timeout to take what is held.
+  void Drain(std::chrono::milliseconds timeout);
+
+ private:
+  void Add(std::string line);
+  std::string DroppedLine() const;
+
+  int fd_ = 1;
+  bool own_descriptor_ = false;
+  bool socket_ = false;
+  // A blocking descriptor shared with the parent: written only when poll() says it has room,
+  // a pipe's atomic size at a time.
+  bool guarded_ = false;
+  std::string held_;
+  std::uint64_t dropped_ = 0;
+};
 
 // Runs until a stop request or SIGTERM/SIGINT; returns the exit code.
-int Serve(const Options& options, Service* service);
+int Serve(const Options& options, Service* service, Journal* journal);
 
 }  // namespace zeb::server
 

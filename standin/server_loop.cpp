@@ -24,6 +24,11 @@ using Clock = std::chrono::steady_clock;
 // A peer gets this long to send its request and read the answer.
 constexpr std::chrono::seconds kConnectionDeadline{5};
 constexpr std::size_t kMaxConnections = 256;
+// Out of descriptors, the listener stays readable; accepting pauses this long instead of
+// poll() waking at once for ever.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// Lines that stalled output still holds get this long to leave before the server exits.
+constexpr std::chrono::milliseconds kJournalDrain{1000};
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -82,9 +87,17 @@ struct Connection {
   bool done = false;
 };
 
+// A client whose side of the connection is already closed has stopped waiting for the answer.
+bool PeerHasGone(int fd) {
+  char byte;
+  ssize_t got = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return got == 0 || (got < 0 && errno == ECONNRESET);
+}
+
 class Loop {
  public:
-  Loop(int listener, Service* service) : listener_(listener), service_(service) {}
+  Loop(int listener, Service* service, Journal* journal)
+      : listener_(listener), service_(service), journal_(journal) {}
   int Run();
 
  private:
@@ -98,14 +111,19 @@ class Loop {
 
   int listener_;
   Service* service_;
+  Journal* journal_;
   std::vector<Connection> connections_;
+  Clock::time_point accept_paused_until_{};
   bool stopped_ = false;
 };
 
 int Loop::Run() {
   std::vector<pollfd> entries;
   while (!stopped_) {
-    entries.assign({{g_signal_pipe[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+    const bool accepting = Clock::now() >= accept_paused_until_;
+    entries.assign({{g_signal_pipe[0], POLLIN, 0},
+                    {accepting ? listener_ : -1, POLLIN, 0},
+                    {journal_->HeldDescriptor(), POLLOUT, 0}});
     for (const Connection& connection : connections_) {
       entries.push_back(
           {connection.fd, static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
@@ -116,11 +134,12 @@ int Loop::Run() {
       return 1;
     }
     if (ready > 0 && entries[0].revents != 0) break;
+    if (ready > 0 && entries[2].revents != 0) journal_->Flush();
     Clock::time_point now = Clock::now();
     // Entries line up with the connections that existed before this round's accepts.
-    for (std::size_t i = 0; ready > 0 && i + 2 < entries.size() && !stopped_; ++i) {
+    for (std::size_t i = 0; ready > 0 && i + 3 < entries.size() && !stopped_; ++i) {
       Connection& connection = connections_[i];
-      if (entries[i + 2].revents == 0) continue;
+      if (entries[i + 3].revents == 0) continue;
       if (connection.answered) {
         WriteTo(&connection);
       } else {
@@ -143,12 +162,14 @@ int Loop::Run() {
   }
   for (const Connection& connection : connections_) close(connection.fd);
   if (listener_ >= 0) close(listener_);
+  journal_->Drain(kJournalDrain);
   return 0;
 }
 
 int Loop::PollTimeout() const {
-  if (connections_.empty()) return -1;
-  Clock::time_point first = connections_.front().deadline;
+  const bool paused = Clock::now() < accept_paused_until_;
+  if (connections_.empty() && !paused) return -1;
+  Clock::time_point first = paused ? accept_paused_until_ : connections_.front().deadline;
   for (const Connection& connection : connections_) first = std::min(first, connection.deadline);
   auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
@@ -157,7 +178,12 @@ int Loop::PollTimeout() const {
 void Loop::AcceptAll() {
   for (;;) {
     int fd = accept(listener_, nullptr, nullptr);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        accept_paused_until_ = Clock::now() + kAcceptPause;
+      }
+      return;
+    }
     if (connections_.size() >= kMaxConnections || !MakeNonBlocking(fd)) {
       close(fd);
       continue;
@@ -195,8 +221,14 @@ void Loop::ReadFrom(Connection* connection) {
       Refuse(connection);
       return;
     }
+    if (PeerHasGone(connection->fd)) {
+      // Nobody would learn the outcome; -4 is what the client saw.
+      journal_->Request(protocol::OpName(request.op), request.user, request.file, status::kTimeout);
+      connection->done = true;
+      return;
+    }
     protocol::Answer answer = service_->Handle(request);
-    Journal(protocol::OpName(request.op), request.user, request.file, answer.status);
+    journal_->Request(protocol::OpName(request.op), request.user, request.file, answer.status);
     if (service_->stop_requested()) {
       Stop(connection);
       return;
@@ -216,7 +248,7 @@ void Loop::Answer(Connection* connection, protocol::Op op, const protocol::Answe
 }
 
 void Loop::Refuse(Connection* connection) {
-  Journal("invalid", "", "", status::kProtocolError);
+  journal_->Request("invalid", "", "", status::kProtocolError);
   protocol::Answer answer;
   answer.status = status::kProtocolError;
   Answer(connection, protocol::Op::kVersions, answer);
@@ -246,7 +278,7 @@ void Loop::Stop(Connection* connection) {
 
 }  // namespace
 
-int Serve(const Options& options, Service* service) {
+int Serve(const Options& options, Service* service, Journal* journal) {
   std::uint16_t port = 0;
   int listener = OpenListener(options.port, &port);
   if (listener < 0) {
@@ -258,9 +290,8 @@ int Serve(const Options& options, Service* service) {
     std::perror("zebserver: signal handlers");
     return 1;
   }
-  std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
-  std::fflush(stdout);
-  return Loop(listener, service).Run();
+  journal->Plain("listening on 127.0.0.1:" + std::to_string(port));
+  return Loop(listener, service, journal).Run();
 }
 
 }  // namespace zeb::server

@@ -11,7 +11,8 @@ namespace zeb::server {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zebserver [--port N] [--data FILE] [--ignore-versions N] [--fail OP=STATUS]...\n"
+    "usage: zebserver [--port N] [--data FILE] [--journal FILE] [--ignore-versions N]\n"
+    "                 [--fail OP=STATUS]...\n"
     "       OP is one of stop, reset, dump, reload\n";
 
 bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
@@ -47,7 +48,8 @@ bool ParseForcedStatus(const std::string& text, Options* options) {
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
-    if (name != "--port" && name != "--data" && name != "--ignore-versions" && name != "--fail") {
+    if (name != "--port" && name != "--data" && name != "--journal" &&
+        name != "--ignore-versions" && name != "--fail") {
       *error = "unknown argument '" + name + "'";
       return false;
     }
@@ -67,6 +69,9 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     } else if (name == "--data") {
       valid = !value.empty();
       options->data_file = value;
+    } else if (name == "--journal") {
+      valid = !value.empty();
+      options->journal_file = value;
     } else {
       valid = ParseForcedStatus(value, options);
     }
@@ -98,6 +103,12 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  Journal journal;
+  if (!journal.Open(options.journal_file)) {
+    std::fprintf(stderr, "zebserver: %s: cannot be opened for the journal\n",
+                 options.journal_file.c_str());
+    return 2;
+  }
   Service service(std::move(initial), options);
-  return Serve(options, &service);
+  return Serve(options, &service, &journal);
 }

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 
 #include "server.h"
 #include "status.h"
@@ -62,32 +60,65 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Makes the rename itself durable; a failure here does not undo a complete dump.
-void SyncDirectoryOf(const std::string& path) {
+// The folder a path names its last component in, and that component ("" for "dir/").
+void SplitPath(const std::string& path, std::string* folder, std::string* name) {
   std::size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "."
-                          : slash == 0               ? "/"
-                                                     : path.substr(0, slash);
-  int fd = open(directory.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+  *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void AppendEscaped(std::string_view text, std::string* out) {
-  static const char kHex[] = "0123456789abcdef";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(static_cast<char>(c));
-    } else if (c >= 0x20 && c <= 0x7e) {
-      out->push_back(static_cast<char>(c));
-    } else {
-      out->append("\\x");
-      out->push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 0xf]);
-    }
+// A new file next to name in folder, with a name of the same length at most once the name
+// is too long for the suffix; -1 when none can be created.
+int CreateTemporary(int folder, const std::string& name, std::string* temporary) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const std::string suffix = ".tmp.";
+  constexpr std::size_t kRandomLetters = 6;
+  long longest = fpathconf(folder, _PC_NAME_MAX);
+  if (longest < 0) longest = 255;
+  std::size_t keep = name.size();
+  if (keep + suffix.size() + kRandomLetters > static_cast<std::size_t>(longest)) {
+    if (static_cast<std::size_t>(longest) <= suffix.size() + kRandomLetters) return -1;
+    keep = static_cast<std::size_t>(longest) - suffix.size() - kRandomLetters;
   }
+  static std::uint64_t state =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<std::uint64_t>(getpid()) << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temporary = name.substr(0, keep) + suffix;
+    for (std::size_t i = 0; i < kRandomLetters; ++i) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      temporary->push_back(kLetters[(state >> 33) % (sizeof kLetters - 1)]);
+    }
+    int fd = openat(folder, temporary->c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+std::int32_t WriteDumpIn(int folder, const std::string& name, std::string_view bytes) {
+  // Only a regular file is replaced: a device, FIFO, folder or symbolic link stays as it is.
+  struct stat existing {};
+  const bool exists = fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return status::kCannotWrite;
+  if (exists && !S_ISREG(existing.st_mode)) return status::kCannotWrite;
+  std::string temporary;
+  int fd = CreateTemporary(folder, name, &temporary);
+  if (fd < 0) return status::kCannotWrite;
+  if (exists && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    // Not allowed to give the file away; keeping the group may still be.
+    [[maybe_unused]] int ignored = fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
+  }
+  const mode_t mode = exists ? existing.st_mode & 0777 : DumpFileMode();
+  bool written = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  written = close(fd) == 0 && written;
+  if (!written || renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    unlinkat(folder, temporary.c_str(), 0);
+    return status::kCannotWrite;
+  }
+  // Makes the rename itself durable; a failure here does not undo a complete dump.
+  fsync(folder);
+  return status::kOk;
 }
 
 }  // namespace
@@ -141,43 +172,15 @@ std::int32_t ReadDumpFile(const std::string& path, dumpfile::Records* records) {
 
 std::int32_t WriteDumpFile(const std::string& path, std::string_view bytes) {
   if (!UsablePath(path)) return status::kCannotWrite;
-  std::string temp = path + ".tmp.XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return status::kCannotWrite;
-  bool written = fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 && fchmod(fd, DumpFileMode()) == 0 &&
-                 WriteAll(fd, bytes) && fsync(fd) == 0;
-  written = close(fd) == 0 && written;
-  if (!written || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return status::kCannotWrite;
-  }
-  SyncDirectoryOf(path);
-  return status::kOk;
-}
-
-void Journal(std::string_view op, std::string_view user, std::string_view file,
-             std::int32_t status) {
-  using std::chrono::system_clock;
-  auto since_epoch = system_clock::now().time_since_epoch();
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
-  auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch - seconds);
-  std::time_t whole = static_cast<std::time_t>(seconds.count());
-  std::tm utc{};
-  gmtime_r(&whole, &utc);
-  char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<long>(micros.count()));
-  std::string line = stamp;
-  line += ' ';
-  line += op;
-  line += " user=\"";
-  AppendEscaped(user, &line);
-  line += "\" file=\"";
-  AppendEscaped(file, &line);
-  line += "\" status=" + std::to_string(status) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  std::string folder_path;
+  std::string name;
+  SplitPath(path, &folder_path, &name);
+  if (name.empty()) return status::kCannotWrite;
+  int folder = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return status::kCannotWrite;
+  std::int32_t result = WriteDumpIn(folder, name, bytes);
+  close(folder);
+  return result;
 }
 
 Service::Service(dumpfile::Records initial, const Options& options)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The tool's exit status survives a debug channel that nobody reads: standard error is a pipe
-whose reading end is already closed when the tool writes its messages.
+whose reading end is already closed ("closed"), or one whose buffer is full and whose reader
+is alive but never reads ("stalled"). A stalled channel costs at most 250 ms per message.
 
 Usage: closed_channel.py --server ZEBSERVER --tool ZEBCMD
 """
@@ -9,29 +10,61 @@ import argparse
 import os
 import subprocess
 import sys
+import time
 
 import e2e
 
+# Far above three messages of 250 ms each: only a hang comes near it.
+STALLED_LIMIT = 10
+
 CASES = [
-    # (name, args, zebserver options or None for no server, exit status)
-    ("ping_answered", ["-ping", "1", "0"], [], 1),
-    ("ping_answered_after_failures", ["-ping", "3", "0"], ["--ignore-versions", "2"], 1),
-    ("ping_server_down", ["-ping", "2", "0"], None, 0),
-    ("stop", ["-stop"], [], 0),
-    ("usage", [], None, 0),
+    # (name, channel, args, zebserver options or None for no server, exit status)
+    ("ping_answered", "closed", ["-ping", "1", "0"], [], 1),
+    ("ping_answered_after_failures", "closed", ["-ping", "3", "0"], ["--ignore-versions", "2"], 1),
+    ("ping_server_down", "closed", ["-ping", "2", "0"], None, 0),
+    ("stop", "closed", ["-stop"], [], 0),
+    ("usage", "closed", [], None, 0),
+    ("stalled_ping_answered", "stalled", ["-ping", "3", "100"], [], 1),
+    ("stalled_ping_answered_after_failures", "stalled", ["-ping", "3", "100"],
+     ["--ignore-versions", "2"], 1),
+    ("stalled_stop", "stalled", ["-stop"], [], 0),
 ]
 
 
-def run_closed(tool, args, env):
+def full_pipe():
     reading, writing = os.pipe()
-    os.close(reading)
+    os.set_blocking(writing, False)
+    for size in (4096, 1):
+        try:
+            while True:
+                os.write(writing, b"f" * size)
+        except BlockingIOError:
+            pass
+    os.set_blocking(writing, True)
+    return reading, writing
+
+
+def run_on_channel(tool, channel, args, env):
+    """Exit status (None when it hung) and seconds taken."""
+    if channel == "closed":
+        reading, writing = os.pipe()
+        os.close(reading)
+        reading = None
+    else:
+        reading, writing = full_pipe()
+    start = time.monotonic()
     try:
         # Popen restores SIGPIPE's default action in the child, as a shell would leave it.
         proc = subprocess.run([tool] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=writing, env=env, timeout=e2e.RUN_TIMEOUT)
+        status = proc.returncode
+    except subprocess.TimeoutExpired:
+        status = None
     finally:
         os.close(writing)
-    return proc.returncode
+        if reading is not None:
+            os.close(reading)
+    return status, time.monotonic() - start
 
 
 def main():
@@ -40,20 +73,21 @@ def main():
     parser.add_argument("--tool", required=True)
     options = parser.parse_args()
     passed = failed = 0
-    for name, args, server_options, expected in CASES:
+    for name, channel, args, server_options, expected in CASES:
         server = e2e.Server(options.server, server_options) if server_options is not None else None
         address = server.address if server else e2e.closed_port_address()
         try:
-            status = run_closed(options.tool, args, dict(os.environ, ZEB_SERVER=address))
+            status, seconds = run_on_channel(options.tool, channel, args,
+                                             dict(os.environ, ZEB_SERVER=address))
         finally:
             if server:
                 server.finish(expect_exit=args == ["-stop"])
-        if status == expected:
+        if status == expected and (channel == "closed" or seconds < STALLED_LIMIT):
             passed += 1
-            print(f"ok   {name}")
+            print(f"ok   {name} ({seconds:.2f} s)")
         else:
             failed += 1
-            print(f"FAIL {name}: exit status {status}, expected {expected}")
+            print(f"FAIL {name}: exit status {status}, expected {expected}, {seconds:.2f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 

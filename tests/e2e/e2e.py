@@ -97,7 +97,8 @@ class Server:
             self.proc.kill()
             raise RuntimeError(f"zebserver did not start: {first!r}")
         self.address = f"127.0.0.1:{int(match.group(1))}"
-        # Drained while the case runs: a journal beyond the pipe's 64 KiB would stall the server.
+        # Drained while the case runs: the journal is compared whole, and the server drops the
+        # lines that a full pipe does not take.
         self.journal = []
         self.reader = threading.Thread(target=lambda: self.journal.extend(self.proc.stdout))
         self.reader.start()

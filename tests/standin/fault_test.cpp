@@ -1,7 +1,10 @@
 // Faults at the stand-in server: floods of malformed requests, a burst of concurrent clients,
-// silent and slow clients, a server killed in the middle of a dump, a full device, and reload
-// files that are not what they seem. Each test starts its own zebserver on 127.0.0.1.
+// silent and slow clients, clients that have gone, a journal nobody reads, too few descriptors,
+// a server killed in the middle of a dump, a full device, and reload files that are not what
+// they seem. Each test starts its own zebserver on 127.0.0.1.
+#include <poll.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <iostream>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -176,6 +180,108 @@ TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
 }
 
+TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
+  StartServer();
+  const std::string other = dumpfile::Encode({"other"});
+  WriteFile(dir_ / "other.bin", other);
+  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
+  // Held up, as by a long dump, while a client sends a reset and stops waiting.
+  ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
+  const int fd = Dial(server_.port());
+  const std::string reset = Frame("\x03" + Text(kUser) + Text(kPassword));
+  EXPECT_EQ(send(fd, reset.data(), reset.size(), MSG_NOSIGNAL), ssize_t(reset.size()));
+  close(fd);
+  ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
+  EXPECT_TRUE(DataNow() == other) << "the reset was carried out";
+  EXPECT_EQ(server_.Count("reset user=\"admin\" file=\"\" status=-4"), 1);
+}
+
+// Reads the pipe until the server has written nothing for 200 ms.
+std::string ReadUntilQuiet(int fd) {
+  std::string out;
+  char chunk[65536];
+  for (int quiet = 0; quiet < 10;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got > 0) out.append(chunk, static_cast<std::size_t>(got));
+    quiet = got > 0 ? 0 : quiet + 1;
+    if (got <= 0) std::this_thread::sleep_for(20ms);
+  }
+  return out;
+}
+
+TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  ASSERT_TRUE(server_.Spawn({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
+  close(ends[1]);
+  std::smatch port;
+  std::string first;
+  for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
+  ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
+  SetServer("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
+
+  // 20 lines of 256 KB each, far beyond the pipe and what the server holds back.
+  const std::string name(64000, '\x01');
+  const int kReloads = 20;
+  for (int i = 0; i < kReloads; ++i) {
+    ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, name.c_str()), status::kCannotRead) << i;
+  }
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+
+  // Read again, the journal goes on with whole lines, the count of those dropped first.
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  std::string journal = ReadUntilQuiet(ends[0]);
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  journal += ReadUntilQuiet(ends[0]);
+  close(ends[0]);
+  std::string reload = "reload user=\"admin\" file=\"";
+  for (std::size_t i = 0; i < name.size(); ++i) reload += "\\x01";
+  reload += "\" status=-8";
+  const std::string stamp = "2000-01-01T00:00:00.000000Z ";
+  long lines = 0;
+  long dropped = 0;
+  std::istringstream in(journal);
+  for (std::string line; std::getline(in, line); ++lines) {
+    const std::string entry = line.substr(std::min(line.size(), stamp.size()));
+    if (entry.rfind("dropped lines=", 0) == 0) {
+      dropped += std::stol(entry.substr(14));
+      --lines;
+    } else {
+      EXPECT_TRUE(entry == reload || entry == kVersionsLine) << entry.substr(0, 80);
+    }
+  }
+  EXPECT_GT(dropped, 0);
+  EXPECT_EQ(lines + dropped, kReloads + 2);
+  EXPECT_EQ(journal.substr(journal.size() - kVersionsLine.size() - 1), kVersionsLine + "\n");
+}
+
+// CPU time the process has used.
+double CpuSeconds(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  // utime and stime are the 12th and 13th fields after the name.
+  for (int i = 0; i < 11; ++i) fields >> field;
+  double user = 0;
+  double system = 0;
+  fields >> user >> system;
+  return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
+  StartServer();
+  const rlimit few{32, 32};
+  ASSERT_EQ(prlimit(server_.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+  std::vector<int> idle;
+  for (int i = 0; i < 40; ++i) idle.push_back(Dial(server_.port(), 15));
+  std::this_thread::sleep_for(200ms);
+  const double before = CpuSeconds(server_.pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(CpuSeconds(server_.pid()) - before, 0.2) << "spinning on accept()";
+  for (int fd : idle) close(fd);
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "does not accept again";
+}
+
 // Data large enough that writing and syncing its dump takes a while.
 dumpfile::Records LargeRecords(std::size_t count, std::size_t size) {
   dumpfile::Records records;
@@ -251,6 +357,33 @@ TEST_F(FaultTest, KillDuringDumpLeavesThePreviousFileIntact) {
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, target.string().c_str()), 0);
 }
 
+// The server's descriptors once it has closed the connections of calls that have returned:
+// the count reaches expected, or (with none expected) stays the same for 50 ms.
+long SettledDescriptors(const Server& server, long expected = -1) {
+  long count = server.OpenDescriptors();
+  for (Clock::time_point end = Clock::now() + 2s; count != expected && Clock::now() < end;) {
+    std::this_thread::sleep_for(50ms);
+    const long previous = count;
+    count = server.OpenDescriptors();
+    if (expected < 0 && count == previous) break;
+  }
+  return count;
+}
+
+TEST_F(FaultTest, ManyDumpsLeaveNoDescriptorBehind) {
+  StartServer();
+  const std::string file = (dir_ / "data.bin").string();
+  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+  const long before = SettledDescriptors(server_);
+  ASSERT_GT(before, 0);
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0) << i;
+    // A failed dump takes its own way out.
+    ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, dir_.path().c_str()), status::kCannotWrite) << i;
+  }
+  EXPECT_EQ(SettledDescriptors(server_, before), before);
+}
+
 // A 64 KiB tmpfs mounted for the test, unmounted whatever happens.
 class SmallDevice {
  public:
@@ -312,6 +445,8 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
       {(dir_ / "folder-link").string(), status::kCannotRead},
       {(dir_ / "oversized.bin").string(), status::kInvalidDump},
       {(dir_ / "appended.bin").string(), status::kInvalidDump},
+      // A regular file whose read fails: the server's own memory at address 0.
+      {"/proc/self/mem", status::kCannotRead},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

@@ -1,11 +1,16 @@
 // The real client library against the built zebserver, each test with a fresh server.
 #include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +27,28 @@
 #include "status.h"
 #include "support.h"
 #include "zebcli/zebcli.h"
+
+// The library's resolver calls land here first: this program's definition takes precedence
+// over the C library's. A name ending in ".stalled" stands for a resolver that answers nothing
+// for 4 s. Calls that may reach a resolver (without AI_NUMERICHOST) are counted.
+std::atomic<int> g_resolver_calls{0};
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** result) {
+  using Function = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+  static const auto real = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "getaddrinfo"));
+  if (hints != nullptr && (hints->ai_flags & AI_NUMERICHOST) != 0) {
+    return real(node, service, hints, result);
+  }
+  ++g_resolver_calls;
+  const std::string name = node != nullptr ? node : "";
+  const std::string stalled = ".stalled";
+  if (name.size() < stalled.size() || name.substr(name.size() - stalled.size()) != stalled) {
+    return real(node, service, hints, result);
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  return EAI_AGAIN;
+}
 
 namespace zeb::test {
 namespace {
@@ -171,22 +198,64 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   StartServer();
   WriteFile(dir_ / "plain", "a file, not a folder");
   fs::create_directories(dir_ / "folder" / "inside");
-  // Short enough to be a file name, too long once the temporary suffix is added.
-  const fs::path long_name = dir_ / std::string(250, 'n');
-  WriteFile(long_name, "old contents");
-  for (const std::string& file :
-       {(dir_ / "missing" / "data.bin").string(), (dir_ / "plain" / "data.bin").string(),
-        (dir_ / "folder").string(), long_name.string(), std::string()}) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  fs::create_symlink(dir_ / "plain", dir_ / "link");
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  std::vector<std::string> files = {(dir_ / "missing" / "data.bin").string(),
+                                    (dir_ / "plain" / "data.bin").string(),
+                                    (dir_ / "folder").string(),
+                                    (dir_ / std::string(256, 'n')).string(),
+                                    (dir_ / "fifo").string(),
+                                    (dir_ / "link").string(),
+                                    (dir_ / "dangling").string(),
+                                    std::string()};
+  // A device like /dev/null, made here (as root) so that a fault cannot replace the real one.
+  const bool device = mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  if (device) files.push_back((dir_ / "null").string());
+  for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
     EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
   }
-  EXPECT_EQ(ReadFile(long_name), "old contents");
   EXPECT_EQ(ReadFile(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir_ / "fifo")));
+  std::error_code not_a_link;
+  EXPECT_EQ(fs::read_symlink(dir_ / "link", not_a_link), dir_ / "plain");
+  EXPECT_EQ(fs::read_symlink(dir_ / "dangling", not_a_link), dir_ / "nowhere");
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
+  if (device) {
+    EXPECT_TRUE(fs::is_character_file(fs::symlink_status(dir_ / "null")));
+  }
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << "left behind";
   }
+}
+
+TEST_F(LiveTest, DumpOverAFileKeepsItsModeAndOwnerAndTakesTheLongestName) {
+  StartServer();
+  const std::string data = DataNow();
+  const fs::path existing = dir_ / "existing.bin";
+  WriteFile(existing, "old contents");
+  fs::permissions(existing, fs::perms::owner_read | fs::perms::owner_write);
+  // Another owner only where the server may set it back: as root.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(existing.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, existing.c_str()), 0);
+  struct stat info {};
+  ASSERT_EQ(stat(existing.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+  }
+  EXPECT_EQ(ReadFile(existing), data);
+  // 255 bytes is the longest name; the temporary name must fit beside it.
+  const fs::path longest = dir_ / std::string(255, 'n');
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, longest.c_str()), 0);
+  EXPECT_EQ(ReadFile(longest), data);
 }
 
 TEST_F(LiveTest, DumpsAreDeterministicAndResetRestoresTheStartData) {
@@ -269,25 +338,35 @@ TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
 
 TEST_F(LiveTest, BadUsageExitsWithStatus2) {
   WriteFile(dir_ / "bad.bin", "garbage");
-  const std::vector<std::vector<std::string>> usages = {
-      {"--bogus"},
-      {"--port"},
-      {"--port", "x"},
-      {"--port", "70000"},
-      {"--ignore-versions", "-1"},
-      {"--fail", "versions=1"},
-      {"--fail", "dump"},
-      {"--fail", "dump=4294967296"},
-      {"--data", (dir_ / "missing.bin").string()},
-      {"--data", (dir_ / "bad.bin").string()},
+  const std::string missing = (dir_ / "missing.bin").string();
+  const std::string bad = (dir_ / "bad.bin").string();
+  const std::string no_folder = (dir_ / "missing" / "journal.txt").string();
+  const struct {
+    std::vector<std::string> usage;
+    std::string first_line;
+  } cases[] = {
+      {{"--bogus"}, "unknown argument '--bogus'"},
+      {{"--port"}, "--port needs a value"},
+      {{"--port", "x"}, "invalid value 'x' for --port"},
+      {{"--port", "70000"}, "invalid value '70000' for --port"},
+      {{"--ignore-versions", "-1"}, "invalid value '-1' for --ignore-versions"},
+      {{"--fail", "versions=1"}, "invalid value 'versions=1' for --fail"},
+      {{"--fail", "dump"}, "invalid value 'dump' for --fail"},
+      {{"--fail", "dump=4294967296"}, "invalid value 'dump=4294967296' for --fail"},
+      {{"--data", ""}, "invalid value '' for --data"},
+      {{"--data", missing}, missing + ": cannot be read"},
+      {{"--data", bad}, bad + ": not a valid dump"},
+      {{"--journal", ""}, "invalid value '' for --journal"},
+      {{"--journal", no_folder}, no_folder + ": cannot be opened for the journal"},
   };
-  for (const auto& usage : usages) {
-    SCOPED_TRACE(usage[0] + " " + usage.back());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first_line);
     fs::path errors = dir_ / "errors.txt";
     Server server;
-    ASSERT_TRUE(server.Spawn(usage, dir_ / "journal.txt", errors));
+    ASSERT_TRUE(server.Spawn(c.usage, dir_ / "journal.txt", errors));
     EXPECT_EQ(server.WaitExit(5s), 2);
-    EXPECT_EQ(ReadFile(errors).rfind("zebserver: ", 0), 0u);
+    const std::string message = ReadFile(errors);
+    EXPECT_EQ(message.substr(0, message.find('\n')), "zebserver: " + c.first_line);
     fs::remove(errors);
   }
 }
@@ -353,10 +432,14 @@ TEST_F(LiveTest, ServesConcurrentClients) {
     ASSERT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0") << i;
 }
 
-TEST_F(LiveTest, NamesAreResolved) {
+TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
   StartServer();
+  const int before = g_resolver_calls;
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(g_resolver_calls, before);
   SetServer("localhost", port_);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(g_resolver_calls, before + 1);
 }
 
 // The library on its own: no server, or a fake one.
@@ -431,6 +514,22 @@ TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
   EXPECT_LE(SecondsSince(start), 1 + 2);
   for (int fd : fillers) close(fd);
   close(listener);
+}
+
+TEST_F(ClientTest, ResolverThatDoesNotAnswerIsUnreachableWithinTheBound) {
+  ASSERT_EQ(ZEBC_Init(), 0);
+  SetServer("zeb.stalled", 47170);
+  const int before = g_resolver_calls;
+  const std::function<int()> calls[] = {
+      [] { return ZEBC_Adm_Close(kUser, kPassword); },
+      [] { return ZEBC_GetVersions(nullptr, 0, nullptr, 0); },
+  };
+  for (const auto& call : calls) {
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(call(), status::kUnreachable);
+    EXPECT_LE(SecondsSince(start), 1 + 2);
+  }
+  EXPECT_EQ(g_resolver_calls, before + 2);
 }
 
 }  // namespace

@@ -94,14 +94,14 @@ class TempDir {
   fs::path path_;
 };
 
-// One zebserver child, reaped whatever happens, with its journal in a file so that a long
-// journal never blocks it.
+// One zebserver child, reaped whatever happens, its journal read from a file.
 class Server {
  public:
   ~Server() { Stop(); }
 
+  // Standard output goes to the journal file, or to descriptor output when one is given.
   bool Spawn(std::vector<std::string> args, const fs::path& journal,
-             const fs::path& errors = "/dev/null") {
+             const fs::path& errors = "/dev/null", int output = -1) {
     journal_ = journal;
     taken_ = 0;
     args.insert(args.begin(), ZEBSERVER_PATH);
@@ -111,17 +111,27 @@ class Server {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const int mode = O_WRONLY | O_CREAT | O_TRUNC;
-    posix_spawn_file_actions_addopen(&actions, 1, journal.c_str(), mode, 0600);
+    if (output >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, output, 1);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, journal.c_str(), mode, 0600);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), mode, 0600);
     if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid_ > 0;
   }
 
-  // Spawns it on a free port, reads the port from the first line and points the library at it.
+  // Spawns it on a free port with --journal, reads the port from the first line and points the
+  // library at it.
   bool Start(std::vector<std::string> args, const fs::path& journal) {
-    args.insert(args.begin(), {"--port", "0"});
-    if (!Spawn(std::move(args), journal)) return false;
+    std::error_code ignored;
+    fs::remove(journal, ignored);
+    args.insert(args.begin(), {"--port", "0", "--journal", journal.string()});
+    const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const bool spawned = Spawn(std::move(args), journal, "/dev/null", nowhere);
+    close(nowhere);
+    if (!spawned) return false;
     const std::string first = NextLine(10s);
     std::smatch match;
     EXPECT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
@@ -192,6 +202,14 @@ class Server {
 
   std::uint16_t port() const { return port_; }
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+  // Descriptors the server holds open, -1 when they cannot be listed.
+  long OpenDescriptors() const {
+    std::error_code error;
+    fs::directory_iterator entries("/proc/" + std::to_string(pid_) + "/fd", error);
+    return error ? -1 : std::distance(entries, fs::directory_iterator());
+  }
 
  private:
   // The journal line after the last one taken, without its newline; empty after the timeout.

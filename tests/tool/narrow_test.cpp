@@ -55,6 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf8Case{"TwoBytes", "caf\xc3\xa9", u"caf\u00e9"},
                       Utf8Case{"ThreeBytes", "\xe2\x82\xac", u"\u20ac"},
                       Utf8Case{"FourBytesBecomePair", "\xf0\x9f\x98\x80", u"\U0001F600"},
+                      Utf8Case{"FirstBeyondBmp", "\xf0\x90\x80\x80", u"\U00010000"},
                       Utf8Case{"HighestCodePoint", "\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
                       Utf8Case{"LoneContinuation", "a\x80z", u"a\ufffdz"},
                       Utf8Case{"TruncatedAtEnd", "ab\xe2\x82", u"ab\ufffd"},

@@ -1,9 +1,13 @@
+#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,8 +18,31 @@ namespace zebcmd::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::Optional;
+
+// Standard error replaced by fd for the scope.
+class StderrReplaced {
+ public:
+  explicit StderrReplaced(int fd) : saved_(dup(STDERR_FILENO)) { dup2(fd, STDERR_FILENO); }
+  ~StderrReplaced() {
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+// Everything in the pipe right now; the reading end is non-blocking.
+std::string Drain(int fd) {
+  std::string out;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+  return out;
+}
 
 // Standard error swapped for a datagram-like socket: each write arrives as one record.
 class StderrRecorder {
@@ -56,6 +83,118 @@ TEST(PosixDebugMessage, OneWritePerMessageNothingAdded) {
   EXPECT_THAT(recorder.records(),
               ElementsAre("Ping failure\n", "\t\t\t\tWait (TryInterval) ms  on error\n",
                           "no line end", large));
+}
+
+struct StalledCase {
+  const char* name;
+  std::chrono::milliseconds reader_wakes;
+  bool delivered;
+};
+
+class PosixStalledChannel : public ::testing::TestWithParam<StalledCase> {};
+
+// A pipe whose buffer is full and whose reader wakes only later: a reader that catches up
+// within the bound gets the message whole; one that sleeps on loses it, and the tool goes on.
+TEST_P(PosixStalledChannel, MessageWaitsAtMostTheBound) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  const std::string page(4096, 'f');
+  while (write(ends[1], page.data(), page.size()) > 0) {
+  }
+  while (write(ends[1], "f", 1) > 0) {
+  }
+  fcntl(ends[1], F_SETFL, 0);
+
+  std::atomic<bool> returned{false};
+  std::string drained;
+  std::thread reader([&] {
+    for (const Clock::time_point wake = Clock::now() + GetParam().reader_wakes;
+         Clock::now() < wake && !returned;) {
+      std::this_thread::sleep_for(1ms);
+    }
+    // Once awake it keeps up; a reader that sleeps past the bound wakes only after the return.
+    while (!returned) {
+      drained += Drain(ends[0]);
+      std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(20ms);
+    drained += Drain(ends[0]);
+  });
+  const Clock::time_point start = Clock::now();
+  {
+    StderrReplaced replaced(ends[1]);
+    debug_message("Ping command successful\n");
+  }
+  const auto elapsed_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  returned = true;
+  reader.join();
+  close(ends[0]);
+  close(ends[1]);
+
+  EXPECT_LT(elapsed_ms, 5000) << "blocked on the stalled channel";
+  const std::size_t message_at = drained.find("Ping");
+  if (GetParam().delivered) {
+    EXPECT_EQ(message_at, drained.size() - 24) << "not whole at the end";
+  } else {
+    EXPECT_GE(elapsed_ms, 250) << "gave up before the bound";
+    EXPECT_EQ(message_at, std::string::npos) << "written after the tool had gone on";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, PosixStalledChannel,
+                         ::testing::Values(StalledCase{"CatchesUp", 50ms, true},
+                                           StalledCase{"SleepsOn", 10s, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+void on_interrupt(int) {}
+
+// A stream socket that a signal interrupts mid-message takes part of it; the rest follows.
+TEST(PosixDebugMessage, PartialWriteIsCompleted) {
+  int sockets[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
+  const int small = 4096;
+  setsockopt(sockets[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;  // no SA_RESTART
+  struct sigaction previous {};
+  sigaction(SIGUSR1, &action, &previous);
+
+  std::string message(65536, 'm');
+  message.back() = '\n';
+  const pthread_t writer = pthread_self();
+  std::atomic<bool> returned{false};
+  std::thread interrupter([&] {
+    while (!returned) {
+      pthread_kill(writer, SIGUSR1);
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  std::string received;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(20ms);
+    char buffer[4096];
+    ssize_t n;
+    while (received.size() < message.size() &&
+           (n = recv(sockets[1], buffer, sizeof buffer, 0)) > 0) {
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  {
+    StderrReplaced replaced(sockets[0]);
+    debug_message(message);
+  }
+  returned = true;
+  interrupter.join();
+  shutdown(sockets[0], SHUT_WR);
+  reader.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  close(sockets[0]);
+  close(sockets[1]);
+  EXPECT_EQ(received.size(), message.size());
+  EXPECT_TRUE(received == message);
 }
 
 void on_alarm(int) {}

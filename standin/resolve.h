@@ -1,0 +1,23 @@
+// Name resolution within a deadline, for both socket implementations.
+#ifndef ZEB_STANDIN_RESOLVE_H
+#define ZEB_STANDIN_RESOLVE_H
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#endif
+
+#include "net.h"
+
+namespace zeb::net {
+
+// The TCP addresses of host and a numeric port, or nullptr when there are none or the resolver
+// has not answered by the deadline. A numeric host never reaches the resolver. The caller
+// frees the list with freeaddrinfo.
+addrinfo* Resolve(const char* host, const char* port, Clock::time_point deadline);
+
+}  // namespace zeb::net
+
+#endif

@@ -1,0 +1,154 @@
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include "server.h"
+
+namespace zeb::server {
+namespace {
+
+void AppendEscaped(std::string_view text, std::string* out) {
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c >= 0x20 && c <= 0x7e) {
+      out->push_back(static_cast<char>(c));
+    } else {
+      out->append("\\x");
+      out->push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 0xf]);
+    }
+  }
+}
+
+std::string Timestamp() {
+  using std::chrono::system_clock;
+  auto since_epoch = system_clock::now().time_since_epoch();
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
+  auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch - seconds);
+  std::time_t whole = static_cast<std::time_t>(seconds.count());
+  std::tm utc{};
+  gmtime_r(&whole, &utc);
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<long>(micros.count()));
+  return stamp;
+}
+
+}  // namespace
+
+Journal::~Journal() {
+  if (own_descriptor_) close(fd_);
+}
+
+bool Journal::Open(const std::string& path) {
+  if (!path.empty()) {
+    fd_ =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    own_descriptor_ = fd_ >= 0;
+    return own_descriptor_;
+  }
+  struct stat info {};
+  if (fstat(fd_, &info) != 0) return true;
+  socket_ = S_ISSOCK(info.st_mode);
+  if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)) {
+    // O_NONBLOCK on standard output would change the file of whoever started the server too;
+    // a new open of the same pipe or terminal is the server's own.
+    const int own = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (own >= 0) {
+      fd_ = own;
+      own_descriptor_ = true;
+    } else {
+      guarded_ = true;
+    }
+  }
+  return true;
+}
+
+std::string Journal::DroppedLine() const {
+  return Timestamp() + " dropped lines=" + std::to_string(dropped_) + "\n";
+}
+
+void Journal::Add(std::string line) {
+  std::string dropped = dropped_ > 0 ? DroppedLine() : std::string();
+  if (!held_.empty() && held_.size() + dropped.size() + line.size() > kHeldLimit) {
+    ++dropped_;
+    return;
+  }
+  held_ += dropped;
+  held_ += line;
+  dropped_ = 0;
+  Flush();
+}
+
+void Journal::Plain(std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  Add(std::move(line));
+}
+
+void Journal::Request(std::string_view op, std::string_view user, std::string_view file,
+                      std::int32_t status) {
+  std::string line = Timestamp();
+  line += ' ';
+  line += op;
+  line += " user=\"";
+  AppendEscaped(user, &line);
+  line += "\" file=\"";
+  AppendEscaped(file, &line);
+  line += "\" status=" + std::to_string(status) + "\n";
+  Add(std::move(line));
+}
+
+void Journal::Flush() {
+  while (!held_.empty()) {
+    std::size_t size = held_.size();
+    if (guarded_) {
+      // Any event will do: an output that has gone (POLLERR, POLLHUP) fails the write at once.
+      pollfd entry{fd_, POLLOUT, 0};
+      if (poll(&entry, 1, 0) != 1) return;
+      size = std::min<std::size_t>(size, PIPE_BUF);
+    }
+    const ssize_t written = socket_ ? send(fd_, held_.data(), size, MSG_DONTWAIT | MSG_NOSIGNAL)
+                                    : write(fd_, held_.data(), size);
+    if (written > 0) {
+      held_.erase(0, static_cast<std::size_t>(written));
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    // The output is gone (a closed pipe, a full disk): what is held will never be written.
+    dropped_ += static_cast<std::uint64_t>(std::count(held_.begin(), held_.end(), '\n'));
+    held_.clear();
+  }
+}
+
+void Journal::Drain(std::chrono::milliseconds timeout) {
+  if (dropped_ > 0) {
+    held_ += DroppedLine();
+    dropped_ = 0;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (Flush(); !held_.empty(); Flush()) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    if (left <= 0) return;
+    pollfd entry{fd_, POLLOUT, 0};
+    if (poll(&entry, 1, static_cast<int>(left)) == 0) return;
+  }
+}
+
+}  // namespace zeb::server
