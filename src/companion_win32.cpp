@@ -12,7 +12,7 @@ namespace {
 constexpr DWORD kDllNotFound = 0xC0000135;
 
 // A console shows wide text as it is; a file or pipe gets UTF-8.
-void WriteError(const std::wstring& text) {
+void write_error(const std::wstring& text) {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   DWORD written = 0;
@@ -29,7 +29,7 @@ void WriteError(const std::wstring& text) {
   WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-std::wstring SystemMessage(DWORD error) {
+std::wstring system_message(DWORD error) {
   wchar_t* buffer = nullptr;
   DWORD size = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -44,7 +44,7 @@ std::wstring SystemMessage(DWORD error) {
 }
 
 // This program's folder with its trailing separator, or nothing when its path is unknown.
-std::wstring OwnFolder() {
+std::wstring own_folder() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     DWORD size = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
@@ -62,7 +62,7 @@ std::wstring OwnFolder() {
 }  // namespace
 
 int run() {
-  const std::wstring program = OwnFolder() + L"ZEBCmd.exe";
+  const std::wstring program = own_folder() + L"ZEBCmd.exe";
   relay::Launch launch;
   launch.program = program;
   launch.command_line = L"\"" + program + L"\"" + std::wstring(command_tail(GetCommandLineW()));
@@ -81,16 +81,16 @@ int run() {
     case relay::Failure::kNone:
       break;
     case relay::Failure::kStart:
-      WriteError(L"ZEBCmdCon: cannot start " + program + L" (" +
-                 SystemMessage(outcome.system_error) + L")\n");
+      write_error(L"ZEBCmdCon: cannot start " + program + L" (" +
+                  system_message(outcome.system_error) + L")\n");
       return kCannotRunStatus;
     default:
-      WriteError(L"ZEBCmdCon: lost track of " + program + L", which was ended (" +
-                 SystemMessage(outcome.system_error) + L")\n");
+      write_error(L"ZEBCmdCon: lost track of " + program + L", which was ended (" +
+                  system_message(outcome.system_error) + L")\n");
       return kCannotRunStatus;
   }
   if (outcome.exit_code == kDllNotFound) {
-    WriteError(
+    write_error(
         L"ZEBCmdCon: ZEBCmd.exe could not start: ZEBCli.dll must be beside the program "
         L"or on the DLL search path\n");
   }

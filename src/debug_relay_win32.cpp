@@ -6,7 +6,7 @@ namespace {
 
 constexpr UINT kTerminatedExitCode = 3;
 
-bool ReadMessage(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info, Message* message) {
+bool read_message(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info, Message* message) {
   message->wide = info.fUnicode != 0;
   message->bytes.assign(info.nDebugStringLength * (message->wide ? 2u : 1u), '\0');
   SIZE_T got = 0;
@@ -26,7 +26,7 @@ bool ReadMessage(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info, Message* 
   return true;
 }
 
-Outcome Debug(const PROCESS_INFORMATION& child, DWORD timeout_ms,
+Outcome debug(const PROCESS_INFORMATION& child, DWORD timeout_ms,
               const std::function<void(const Message&)>& on_message) {
   bool loader_breakpoint_seen = false;
   for (;;) {
@@ -48,7 +48,7 @@ Outcome Debug(const PROCESS_INFORMATION& child, DWORD timeout_ms,
         break;
       case OUTPUT_DEBUG_STRING_EVENT: {
         Message message;
-        if (!ReadMessage(child.hProcess, event.u.DebugString, &message)) {
+        if (!read_message(child.hProcess, event.u.DebugString, &message)) {
           DWORD error = GetLastError();
           TerminateProcess(child.hProcess, kTerminatedExitCode);
           ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
@@ -89,7 +89,7 @@ Outcome run(const Launch& launch, const std::function<void(const Message&)>& on_
                       &startup, &child)) {
     return {Failure::kStart, GetLastError(), 0};
   }
-  Outcome outcome = Debug(child, launch.timeout_ms, on_message);
+  Outcome outcome = debug(child, launch.timeout_ms, on_message);
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
   return outcome;

@@ -17,13 +17,13 @@ constexpr std::string_view kMagic{"ZEBDUMP\0", 8};
 constexpr std::uint32_t kFormatVersion = 1;
 constexpr std::size_t kMaxFileSize = 16u << 20;
 
-std::string Encode(const Records& records);
-// status::kOk, or status::kInvalidDump for anything that is not exactly what Encode produces
+std::string encode(const Records& records);
+// status::kOk, or status::kInvalidDump for anything that is not exactly what encode produces
 // (within the size bound); *records is only written on success.
-std::int32_t Decode(std::string_view bytes, Records* records);
+std::int32_t decode(std::string_view bytes, Records* records);
 
 // FNV-1a, 64 bits: the dump checksum.
-std::uint64_t Fnv1a64(std::string_view bytes);
+std::uint64_t fnv1a64(std::string_view bytes);
 
 }  // namespace zeb::dumpfile
 

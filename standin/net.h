@@ -21,17 +21,17 @@ enum class Result {
   kFailed,       // any other socket error
 };
 
-bool Init();
-void Cleanup();
+bool init();
+void cleanup();
 
 // Resolves host and tries every address until one accepts, all within timeout.
-Result Connect(const char* host, const char* port, std::chrono::milliseconds timeout,
-               Socket* socket);
-Result SendAll(Socket socket, const char* data, std::size_t size, Clock::time_point deadline);
+Result connect_to(const char* host, const char* port, std::chrono::milliseconds timeout,
+                  Socket* socket);
+Result send_all(Socket socket, const char* data, std::size_t size, Clock::time_point deadline);
 // Waits until at least one byte arrives and stores up to size bytes; *received > 0 on kOk.
-Result Receive(Socket socket, char* data, std::size_t size, Clock::time_point deadline,
+Result receive(Socket socket, char* data, std::size_t size, Clock::time_point deadline,
                std::size_t* received);
-void Close(Socket socket);
+void close_socket(Socket socket);
 
 }  // namespace zeb::net
 

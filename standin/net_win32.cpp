@@ -15,13 +15,13 @@
 namespace zeb::net {
 namespace {
 
-SOCKET Handle(Socket socket) {
+SOCKET native_handle(Socket socket) {
   return static_cast<SOCKET>(socket);
 }
 
 // Time left for select(), at least 0 and rounded up to the millisecond so that a short wait
 // is not skipped.
-timeval TimeLeft(Clock::time_point deadline) {
+timeval time_left(Clock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left < 0) left = 0;
   timeval interval{};
@@ -34,14 +34,14 @@ enum class Readiness { kReady, kFailed, kTimeout };
 
 // Waits until the socket can be written or read. Winsock reports a failed connect in the
 // exception set rather than as writable, so that set is watched when writing.
-Readiness Wait(SOCKET handle, bool for_writing, Clock::time_point deadline) {
+Readiness wait_for(SOCKET handle, bool for_writing, Clock::time_point deadline) {
   fd_set wanted;
   fd_set failed;
   FD_ZERO(&wanted);
   FD_ZERO(&failed);
   FD_SET(handle, &wanted);
   FD_SET(handle, &failed);
-  timeval left = TimeLeft(deadline);
+  timeval left = time_left(deadline);
   int ready = for_writing ? select(0, nullptr, &wanted, &failed, &left)
                           : select(0, &wanted, nullptr, nullptr, &left);
   if (ready == 0) return Readiness::kTimeout;
@@ -49,7 +49,7 @@ Readiness Wait(SOCKET handle, bool for_writing, Clock::time_point deadline) {
   return Readiness::kReady;
 }
 
-bool ConnectOne(const addrinfo& address, Clock::time_point deadline, SOCKET* out) {
+bool connect_one(const addrinfo& address, Clock::time_point deadline, SOCKET* out) {
   SOCKET handle = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
   if (handle == INVALID_SOCKET) return false;
   u_long non_blocking = 1;
@@ -58,7 +58,8 @@ bool ConnectOne(const addrinfo& address, Clock::time_point deadline, SOCKET* out
       *out = handle;
       return true;
     }
-    if (WSAGetLastError() == WSAEWOULDBLOCK && Wait(handle, true, deadline) == Readiness::kReady) {
+    if (WSAGetLastError() == WSAEWOULDBLOCK &&
+        wait_for(handle, true, deadline) == Readiness::kReady) {
       int error = 0;
       int length = static_cast<int>(sizeof error);
       if (getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
@@ -72,29 +73,29 @@ bool ConnectOne(const addrinfo& address, Clock::time_point deadline, SOCKET* out
   return false;
 }
 
-bool IsClosedError(int error) {
+bool is_closed_error(int error) {
   return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN;
 }
 
 }  // namespace
 
-bool Init() {
+bool init() {
   WSADATA data;
   return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-void Cleanup() {
+void cleanup() {
   WSACleanup();
 }
 
-Result Connect(const char* host, const char* port, std::chrono::milliseconds timeout,
-               Socket* socket) {
+Result connect_to(const char* host, const char* port, std::chrono::milliseconds timeout,
+                  Socket* socket) {
   Clock::time_point deadline = Clock::now() + timeout;
-  addrinfo* addresses = Resolve(host, port, deadline);
+  addrinfo* addresses = resolve(host, port, deadline);
   if (addresses == nullptr) return Result::kUnreachable;
   SOCKET handle = INVALID_SOCKET;
   for (addrinfo* at = addresses; at != nullptr && handle == INVALID_SOCKET; at = at->ai_next) {
-    if (!ConnectOne(*at, deadline, &handle)) handle = INVALID_SOCKET;
+    if (!connect_one(*at, deadline, &handle)) handle = INVALID_SOCKET;
   }
   freeaddrinfo(addresses);
   if (handle == INVALID_SOCKET) return Result::kUnreachable;
@@ -102,8 +103,8 @@ Result Connect(const char* host, const char* port, std::chrono::milliseconds tim
   return Result::kOk;
 }
 
-Result SendAll(Socket socket, const char* data, std::size_t size, Clock::time_point deadline) {
-  SOCKET handle = Handle(socket);
+Result send_all(Socket socket, const char* data, std::size_t size, Clock::time_point deadline) {
+  SOCKET handle = native_handle(socket);
   while (size > 0) {
     int chunk = size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     int sent = send(handle, data, chunk, 0);
@@ -114,19 +115,19 @@ Result SendAll(Socket socket, const char* data, std::size_t size, Clock::time_po
     }
     int error = WSAGetLastError();
     if (sent == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
-      Readiness readiness = Wait(handle, true, deadline);
+      Readiness readiness = wait_for(handle, true, deadline);
       if (readiness == Readiness::kTimeout) return Result::kTimeout;
       if (readiness == Readiness::kFailed) return Result::kFailed;
     } else {
-      return IsClosedError(error) ? Result::kClosed : Result::kFailed;
+      return is_closed_error(error) ? Result::kClosed : Result::kFailed;
     }
   }
   return Result::kOk;
 }
 
-Result Receive(Socket socket, char* data, std::size_t size, Clock::time_point deadline,
+Result receive(Socket socket, char* data, std::size_t size, Clock::time_point deadline,
                std::size_t* received) {
-  SOCKET handle = Handle(socket);
+  SOCKET handle = native_handle(socket);
   int chunk = size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
   for (;;) {
     int got = recv(handle, data, chunk, 0);
@@ -136,15 +137,15 @@ Result Receive(Socket socket, char* data, std::size_t size, Clock::time_point de
     }
     if (got == 0) return Result::kClosed;
     int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return IsClosedError(error) ? Result::kClosed : Result::kFailed;
-    Readiness readiness = Wait(handle, false, deadline);
+    if (error != WSAEWOULDBLOCK) return is_closed_error(error) ? Result::kClosed : Result::kFailed;
+    Readiness readiness = wait_for(handle, false, deadline);
     if (readiness == Readiness::kTimeout) return Result::kTimeout;
     if (readiness == Readiness::kFailed) return Result::kFailed;
   }
 }
 
-void Close(Socket socket) {
-  if (socket != kNoSocket) closesocket(Handle(socket));
+void close_socket(Socket socket) {
+  if (socket != kNoSocket) closesocket(native_handle(socket));
 }
 
 }  // namespace zeb::net

@@ -30,24 +30,24 @@ struct Answer {
 };
 
 // Journal name of an operation: versions, stop, reset, dump, reload.
-const char* OpName(Op op);
+const char* op_name(Op op);
 // Number of text fields the request carries: 0 (versions), 2 (user, password) or 3 (+ file).
-int FieldCount(Op op);
+int field_count(Op op);
 
 // Both encoders produce a whole frame; false when the payload would exceed kMaxPayload.
-bool EncodeRequest(const Request& request, std::string* frame);
-bool EncodeAnswer(Op op, const Answer& answer, std::string* frame);
+bool encode_request(const Request& request, std::string* frame);
+bool encode_answer(Op op, const Answer& answer, std::string* frame);
 
 // Decoders take a payload (without the length header) and return status::kOk or
 // status::kProtocolError; the output is only written on success.
-std::int32_t DecodeRequest(std::string_view payload, Request* request);
+std::int32_t decode_request(std::string_view payload, Request* request);
 // The answer layout depends on the request: versions answered with 0 carry the two texts.
-std::int32_t DecodeAnswer(Op op, std::string_view payload, Answer* answer);
+std::int32_t decode_answer(Op op, std::string_view payload, Answer* answer);
 
 enum class FrameState { kIncomplete, kComplete, kInvalid };
 // Looks for one frame at the start of buffer. kInvalid when the announced length is zero or
 // beyond kMaxPayload, so that a reader can refuse it before waiting for the bytes.
-FrameState ExtractFrame(std::string_view buffer, std::string_view* payload);
+FrameState extract_frame(std::string_view buffer, std::string_view* payload);
 
 }  // namespace zeb::protocol
 

@@ -32,7 +32,7 @@ struct Lookup {
   addrinfo* addresses = nullptr;
 };
 
-void RunLookup(const std::shared_ptr<Lookup>& lookup) {
+void run_lookup(const std::shared_ptr<Lookup>& lookup) {
   addrinfo* found = nullptr;
   if (getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &lookup->hints, &found) != 0) {
     found = nullptr;
@@ -49,7 +49,7 @@ void RunLookup(const std::shared_ptr<Lookup>& lookup) {
 
 }  // namespace
 
-addrinfo* Resolve(const char* host, const char* port, Clock::time_point deadline) {
+addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -69,7 +69,7 @@ addrinfo* Resolve(const char* host, const char* port, Clock::time_point deadline
   lookup->hints.ai_flags = AI_NUMERICSERV;
   std::thread resolver;
   try {
-    resolver = std::thread(RunLookup, lookup);
+    resolver = std::thread(run_lookup, lookup);
   } catch (const std::system_error&) {
     // std::thread reports a thread that cannot be started only by throwing.
     return nullptr;

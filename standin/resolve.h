@@ -16,7 +16,7 @@ namespace zeb::net {
 // The TCP addresses of host and a numeric port, or nullptr when there are none or the resolver
 // has not answered by the deadline. A numeric host never reaches the resolver. The caller
 // frees the list with freeaddrinfo.
-addrinfo* Resolve(const char* host, const char* port, Clock::time_point deadline);
+addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline);
 
 }  // namespace zeb::net
 

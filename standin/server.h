@@ -26,13 +26,13 @@ struct Options {
 };
 
 // false and a message in *error on bad usage.
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+bool parse_options(int argc, char** argv, Options* options, std::string* error);
 
 // Carries out decoded requests; knows nothing about sockets.
 class Service {
  public:
   Service(dumpfile::Records initial, const Options& options);
-  protocol::Answer Handle(const protocol::Request& request);
+  protocol::Answer handle_request(const protocol::Request& request);
   // Set once a stop request has been carried out (not merely answered).
   bool stop_requested() const { return stop_requested_; }
 
@@ -44,11 +44,11 @@ class Service {
   bool stop_requested_ = false;
 };
 
-dumpfile::Records BuiltInRecords();
+dumpfile::Records built_in_records();
 // File texts arrive as ISO-8859-1 bytes; paths on this system are UTF-8.
-std::string Latin1ToUtf8(std::string_view text);
-std::int32_t ReadDumpFile(const std::string& path, dumpfile::Records* records);
-std::int32_t WriteDumpFile(const std::string& path, std::string_view bytes);
+std::string latin1_to_utf8(std::string_view text);
+std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records);
+std::int32_t write_dump_file(const std::string& path, std::string_view bytes);
 
 // The journal, on standard output or appended to a file. It never blocks the server: what the
 // output does not take at once is held, up to kHeldLimit bytes, and written as it drains; lines
@@ -63,22 +63,22 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   // Standard output when path is empty; false when the file cannot be opened.
-  bool Open(const std::string& path);
+  bool open_file(const std::string& path);
   // One line, its line end added, without a timestamp (the listening line).
-  void Plain(std::string_view text);
+  void plain(std::string_view text);
   // One timestamped request line.
   void Request(std::string_view op, std::string_view user, std::string_view file,
                std::int32_t status);
   // Writes what the output takes now.
-  void Flush();
+  void flush_held();
   // The descriptor to poll for writing while lines are held, else -1.
-  int HeldDescriptor() const { return held_.empty() ? -1 : fd_; }
+  int held_descriptor() const { return held_.empty() ? -1 : fd_; }
   // Before exit: gives the output up to timeout to take what is held.
-  void Drain(std::chrono::milliseconds timeout);
+  void drain(std::chrono::milliseconds timeout);
 
  private:
-  void Add(std::string line);
-  std::string DroppedLine() const;
+  void add(std::string line);
+  std::string dropped_line() const;
 
   int fd_ = 1;
   bool own_descriptor_ = false;
@@ -91,7 +91,7 @@ class Journal {
 };
 
 // Runs until a stop request or SIGTERM/SIGINT; returns the exit code.
-int Serve(const Options& options, Service* service, Journal* journal);
+int serve(const Options& options, Service* service, Journal* journal);
 
 }  // namespace zeb::server
 

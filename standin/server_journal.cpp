@@ -16,7 +16,7 @@
 namespace zeb::server {
 namespace {
 
-void AppendEscaped(std::string_view text, std::string* out) {
+void append_escaped(std::string_view text, std::string* out) {
   static const char kHex[] = "0123456789abcdef";
   for (unsigned char c : text) {
     if (c == '"' || c == '\\') {
@@ -32,7 +32,7 @@ void AppendEscaped(std::string_view text, std::string* out) {
   }
 }
 
-std::string Timestamp() {
+std::string timestamp() {
   using std::chrono::system_clock;
   auto since_epoch = system_clock::now().time_since_epoch();
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
@@ -53,7 +53,7 @@ Journal::~Journal() {
   if (own_descriptor_) close(fd_);
 }
 
-bool Journal::Open(const std::string& path) {
+bool Journal::open_file(const std::string& path) {
   if (!path.empty()) {
     fd_ =
         open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
@@ -77,12 +77,12 @@ bool Journal::Open(const std::string& path) {
   return true;
 }
 
-std::string Journal::DroppedLine() const {
-  return Timestamp() + " dropped lines=" + std::to_string(dropped_) + "\n";
+std::string Journal::dropped_line() const {
+  return timestamp() + " dropped lines=" + std::to_string(dropped_) + "\n";
 }
 
-void Journal::Add(std::string line) {
-  std::string dropped = dropped_ > 0 ? DroppedLine() : std::string();
+void Journal::add(std::string line) {
+  std::string dropped = dropped_ > 0 ? dropped_line() : std::string();
   if (!held_.empty() && held_.size() + dropped.size() + line.size() > kHeldLimit) {
     ++dropped_;
     return;
@@ -90,29 +90,29 @@ void Journal::Add(std::string line) {
   held_ += dropped;
   held_ += line;
   dropped_ = 0;
-  Flush();
+  flush_held();
 }
 
-void Journal::Plain(std::string_view text) {
+void Journal::plain(std::string_view text) {
   std::string line(text);
   line += '\n';
-  Add(std::move(line));
+  add(std::move(line));
 }
 
 void Journal::Request(std::string_view op, std::string_view user, std::string_view file,
                       std::int32_t status) {
-  std::string line = Timestamp();
+  std::string line = timestamp();
   line += ' ';
   line += op;
   line += " user=\"";
-  AppendEscaped(user, &line);
+  append_escaped(user, &line);
   line += "\" file=\"";
-  AppendEscaped(file, &line);
+  append_escaped(file, &line);
   line += "\" status=" + std::to_string(status) + "\n";
-  Add(std::move(line));
+  add(std::move(line));
 }
 
-void Journal::Flush() {
+void Journal::flush_held() {
   while (!held_.empty()) {
     std::size_t size = held_.size();
     if (guarded_) {
@@ -135,13 +135,13 @@ void Journal::Flush() {
   }
 }
 
-void Journal::Drain(std::chrono::milliseconds timeout) {
+void Journal::drain(std::chrono::milliseconds timeout) {
   if (dropped_ > 0) {
-    held_ += DroppedLine();
+    held_ += dropped_line();
     dropped_ = 0;
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (Flush(); !held_.empty(); Flush()) {
+  for (flush_held(); !held_.empty(); flush_held()) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
             .count();

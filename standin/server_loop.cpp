@@ -33,31 +33,31 @@ constexpr std::chrono::milliseconds kJournalDrain{1000};
 int g_signal_pipe[2] = {-1, -1};
 
 // Self-pipe: poll() sees the signal even if it arrives just before the call.
-void OnSignal(int) {
+void on_signal(int) {
   int saved = errno;
   char byte = 1;
   [[maybe_unused]] ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
   errno = saved;
 }
 
-bool MakeNonBlocking(int fd) {
+bool make_non_blocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
          fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
-bool InstallSignalHandlers() {
-  if (pipe(g_signal_pipe) != 0 || !MakeNonBlocking(g_signal_pipe[0]) ||
-      !MakeNonBlocking(g_signal_pipe[1])) {
+bool install_signal_handlers() {
+  if (pipe(g_signal_pipe) != 0 || !make_non_blocking(g_signal_pipe[0]) ||
+      !make_non_blocking(g_signal_pipe[1])) {
     return false;
   }
   struct sigaction action {};
-  action.sa_handler = OnSignal;
+  action.sa_handler = on_signal;
   sigemptyset(&action.sa_mask);
   return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
 }
 
-int OpenListener(std::uint16_t port, std::uint16_t* bound_port) {
+int open_listener(std::uint16_t port, std::uint16_t* bound_port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
   int on = 1;
@@ -66,7 +66,7 @@ int OpenListener(std::uint16_t port, std::uint16_t* bound_port) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (!MakeNonBlocking(fd) || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+  if (!make_non_blocking(fd) || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(fd, SOMAXCONN) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -88,7 +88,7 @@ struct Connection {
 };
 
 // A client whose side of the connection is already closed has stopped waiting for the answer.
-bool PeerHasGone(int fd) {
+bool peer_has_gone(int fd) {
   char byte;
   ssize_t got = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   return got == 0 || (got < 0 && errno == ECONNRESET);
@@ -101,13 +101,13 @@ class Loop {
   int Run();
 
  private:
-  void AcceptAll();
-  void ReadFrom(Connection* connection);
-  void WriteTo(Connection* connection);
+  void accept_all();
+  void read_from(Connection* connection);
+  void write_to(Connection* connection);
   void Answer(Connection* connection, protocol::Op op, const protocol::Answer& answer);
-  void Refuse(Connection* connection);
-  void Stop(Connection* connection);
-  int PollTimeout() const;
+  void refuse(Connection* connection);
+  void stop(Connection* connection);
+  int poll_timeout() const;
 
   int listener_;
   Service* service_;
@@ -123,33 +123,33 @@ int Loop::Run() {
     const bool accepting = Clock::now() >= accept_paused_until_;
     entries.assign({{g_signal_pipe[0], POLLIN, 0},
                     {accepting ? listener_ : -1, POLLIN, 0},
-                    {journal_->HeldDescriptor(), POLLOUT, 0}});
+                    {journal_->held_descriptor(), POLLOUT, 0}});
     for (const Connection& connection : connections_) {
       entries.push_back(
           {connection.fd, static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
     }
-    int ready = poll(entries.data(), entries.size(), PollTimeout());
+    int ready = poll(entries.data(), entries.size(), poll_timeout());
     if (ready < 0 && errno != EINTR) {
       std::perror("zebserver: poll");
       return 1;
     }
     if (ready > 0 && entries[0].revents != 0) break;
-    if (ready > 0 && entries[2].revents != 0) journal_->Flush();
+    if (ready > 0 && entries[2].revents != 0) journal_->flush_held();
     Clock::time_point now = Clock::now();
     // Entries line up with the connections that existed before this round's accepts.
     for (std::size_t i = 0; ready > 0 && i + 3 < entries.size() && !stopped_; ++i) {
       Connection& connection = connections_[i];
       if (entries[i + 3].revents == 0) continue;
       if (connection.answered) {
-        WriteTo(&connection);
+        write_to(&connection);
       } else {
-        ReadFrom(&connection);
+        read_from(&connection);
       }
     }
     for (Connection& connection : connections_) {
       if (connection.done || now < connection.deadline) continue;
       // Bytes without a whole frame: a truncated request worth a journal line.
-      if (!connection.answered && !connection.received.empty()) Refuse(&connection);
+      if (!connection.answered && !connection.received.empty()) refuse(&connection);
       connection.done = true;
     }
     for (Connection& connection : connections_) {
@@ -158,15 +158,15 @@ int Loop::Run() {
     connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
                                       [](const Connection& c) { return c.done; }),
                        connections_.end());
-    if (!stopped_ && ready > 0 && entries[1].revents != 0) AcceptAll();
+    if (!stopped_ && ready > 0 && entries[1].revents != 0) accept_all();
   }
   for (const Connection& connection : connections_) close(connection.fd);
   if (listener_ >= 0) close(listener_);
-  journal_->Drain(kJournalDrain);
+  journal_->drain(kJournalDrain);
   return 0;
 }
 
-int Loop::PollTimeout() const {
+int Loop::poll_timeout() const {
   const bool paused = Clock::now() < accept_paused_until_;
   if (connections_.empty() && !paused) return -1;
   Clock::time_point first = paused ? accept_paused_until_ : connections_.front().deadline;
@@ -175,7 +175,7 @@ int Loop::PollTimeout() const {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-void Loop::AcceptAll() {
+void Loop::accept_all() {
   for (;;) {
     int fd = accept(listener_, nullptr, nullptr);
     if (fd < 0) {
@@ -184,7 +184,7 @@ void Loop::AcceptAll() {
       }
       return;
     }
-    if (connections_.size() >= kMaxConnections || !MakeNonBlocking(fd)) {
+    if (connections_.size() >= kMaxConnections || !make_non_blocking(fd)) {
       close(fd);
       continue;
     }
@@ -192,7 +192,7 @@ void Loop::AcceptAll() {
   }
 }
 
-void Loop::ReadFrom(Connection* connection) {
+void Loop::read_from(Connection* connection) {
   char chunk[16384];
   for (;;) {
     ssize_t got = recv(connection->fd, chunk, sizeof chunk, 0);
@@ -201,36 +201,37 @@ void Loop::ReadFrom(Connection* connection) {
     if (got <= 0) {
       // The peer closed (or failed) before a whole frame arrived: journal and answer any
       // partial request, otherwise just drop the connection.
-      if (!connection->received.empty()) Refuse(connection);
+      if (!connection->received.empty()) refuse(connection);
       if (got < 0 || !connection->answered) connection->done = true;
       return;
     }
     connection->received.append(chunk, static_cast<std::size_t>(got));
     std::string_view payload;
-    switch (protocol::ExtractFrame(connection->received, &payload)) {
+    switch (protocol::extract_frame(connection->received, &payload)) {
       case protocol::FrameState::kIncomplete:
         continue;
       case protocol::FrameState::kInvalid:
-        Refuse(connection);
+        refuse(connection);
         return;
       case protocol::FrameState::kComplete:
         break;
     }
     protocol::Request request;
-    if (protocol::DecodeRequest(payload, &request) != status::kOk) {
-      Refuse(connection);
+    if (protocol::decode_request(payload, &request) != status::kOk) {
+      refuse(connection);
       return;
     }
-    if (PeerHasGone(connection->fd)) {
+    if (peer_has_gone(connection->fd)) {
       // Nobody would learn the outcome; -4 is what the client saw.
-      journal_->Request(protocol::OpName(request.op), request.user, request.file, status::kTimeout);
+      journal_->Request(protocol::op_name(request.op), request.user, request.file,
+                        status::kTimeout);
       connection->done = true;
       return;
     }
-    protocol::Answer answer = service_->Handle(request);
-    journal_->Request(protocol::OpName(request.op), request.user, request.file, answer.status);
+    protocol::Answer answer = service_->handle_request(request);
+    journal_->Request(protocol::op_name(request.op), request.user, request.file, answer.status);
     if (service_->stop_requested()) {
-      Stop(connection);
+      stop(connection);
       return;
     }
     Answer(connection, request.op, answer);
@@ -239,22 +240,22 @@ void Loop::ReadFrom(Connection* connection) {
 }
 
 void Loop::Answer(Connection* connection, protocol::Op op, const protocol::Answer& answer) {
-  if (!protocol::EncodeAnswer(op, answer, &connection->answer)) {
+  if (!protocol::encode_answer(op, answer, &connection->answer)) {
     connection->done = true;
     return;
   }
   connection->answered = true;
-  WriteTo(connection);
+  write_to(connection);
 }
 
-void Loop::Refuse(Connection* connection) {
+void Loop::refuse(Connection* connection) {
   journal_->Request("invalid", "", "", status::kProtocolError);
   protocol::Answer answer;
   answer.status = status::kProtocolError;
   Answer(connection, protocol::Op::kVersions, answer);
 }
 
-void Loop::WriteTo(Connection* connection) {
+void Loop::write_to(Connection* connection) {
   while (connection->sent < connection->answer.size()) {
     ssize_t sent = send(connection->fd, connection->answer.data() + connection->sent,
                         connection->answer.size() - connection->sent, MSG_NOSIGNAL);
@@ -266,7 +267,7 @@ void Loop::WriteTo(Connection* connection) {
   connection->done = true;
 }
 
-void Loop::Stop(Connection* connection) {
+void Loop::stop(Connection* connection) {
   // Closed before answering, so that a client holding the answer finds the port closed.
   close(listener_);
   listener_ = -1;
@@ -278,19 +279,19 @@ void Loop::Stop(Connection* connection) {
 
 }  // namespace
 
-int Serve(const Options& options, Service* service, Journal* journal) {
+int serve(const Options& options, Service* service, Journal* journal) {
   std::uint16_t port = 0;
-  int listener = OpenListener(options.port, &port);
+  int listener = open_listener(options.port, &port);
   if (listener < 0) {
     std::fprintf(stderr, "zebserver: cannot listen on 127.0.0.1:%u: %s\n",
                  static_cast<unsigned>(options.port), std::strerror(errno));
     return 1;
   }
-  if (!InstallSignalHandlers()) {
+  if (!install_signal_handlers()) {
     std::perror("zebserver: signal handlers");
     return 1;
   }
-  journal->Plain("listening on 127.0.0.1:" + std::to_string(port));
+  journal->plain("listening on 127.0.0.1:" + std::to_string(port));
   return Loop(listener, service, journal).Run();
 }
 

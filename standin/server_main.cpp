@@ -15,7 +15,7 @@ constexpr const char* kUsage =
     "                 [--fail OP=STATUS]...\n"
     "       OP is one of stop, reset, dump, reload\n";
 
-bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
+bool parse_number(const std::string& text, long long low, long long high, long long* value) {
   if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
@@ -25,7 +25,7 @@ bool ParseNumber(const std::string& text, long long low, long long high, long lo
   return true;
 }
 
-bool ParseForcedStatus(const std::string& text, Options* options) {
+bool parse_forced_status(const std::string& text, Options* options) {
   static const std::map<std::string, protocol::Op> kOps = {{"stop", protocol::Op::kStop},
                                                            {"reset", protocol::Op::kReset},
                                                            {"dump", protocol::Op::kDump},
@@ -35,8 +35,8 @@ bool ParseForcedStatus(const std::string& text, Options* options) {
   auto op = kOps.find(text.substr(0, equals));
   long long value = 0;
   if (op == kOps.end() ||
-      !ParseNumber(text.substr(equals + 1), std::numeric_limits<std::int32_t>::min(),
-                   std::numeric_limits<std::int32_t>::max(), &value)) {
+      !parse_number(text.substr(equals + 1), std::numeric_limits<std::int32_t>::min(),
+                    std::numeric_limits<std::int32_t>::max(), &value)) {
     return false;
   }
   options->forced_status[op->second] = static_cast<std::int32_t>(value);
@@ -45,7 +45,7 @@ bool ParseForcedStatus(const std::string& text, Options* options) {
 
 }  // namespace
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+bool parse_options(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
     if (name != "--port" && name != "--data" && name != "--journal" &&
@@ -61,10 +61,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     long long number = 0;
     bool valid = true;
     if (name == "--port") {
-      valid = ParseNumber(value, 0, 65535, &number);
+      valid = parse_number(value, 0, 65535, &number);
       options->port = static_cast<std::uint16_t>(number);
     } else if (name == "--ignore-versions") {
-      valid = ParseNumber(value, 0, std::numeric_limits<std::int32_t>::max(), &number);
+      valid = parse_number(value, 0, std::numeric_limits<std::int32_t>::max(), &number);
       options->refused_versions = number;
     } else if (name == "--data") {
       valid = !value.empty();
@@ -73,7 +73,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       valid = !value.empty();
       options->journal_file = value;
     } else {
-      valid = ParseForcedStatus(value, options);
+      valid = parse_forced_status(value, options);
     }
     if (!valid) {
       *error = "invalid value '" + value + "' for " + name;
@@ -90,13 +90,13 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   Options options;
   std::string error;
-  if (!ParseOptions(argc, argv, &options, &error)) {
+  if (!parse_options(argc, argv, &options, &error)) {
     std::fprintf(stderr, "zebserver: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
-  zeb::dumpfile::Records initial = BuiltInRecords();
+  zeb::dumpfile::Records initial = built_in_records();
   if (!options.data_file.empty()) {
-    std::int32_t result = ReadDumpFile(options.data_file, &initial);
+    std::int32_t result = read_dump_file(options.data_file, &initial);
     if (result != zeb::status::kOk) {
       std::fprintf(stderr, "zebserver: %s: %s\n", options.data_file.c_str(),
                    result == zeb::status::kCannotRead ? "cannot be read" : "not a valid dump");
@@ -104,11 +104,11 @@ int main(int argc, char** argv) {
     }
   }
   Journal journal;
-  if (!journal.Open(options.journal_file)) {
+  if (!journal.open_file(options.journal_file)) {
     std::fprintf(stderr, "zebserver: %s: cannot be opened for the journal\n",
                  options.journal_file.c_str());
     return 2;
   }
   Service service(std::move(initial), options);
-  return Serve(options, &service, &journal);
+  return serve(options, &service, &journal);
 }

@@ -18,7 +18,7 @@ constexpr std::string_view kUser = "admin";
 constexpr std::string_view kPassword = "mot47vek,raz;";
 
 // Runs over the longer length whatever the content, so timing reveals no matching prefix.
-bool SecretEquals(std::string_view given, std::string_view expected) {
+bool secret_equals(std::string_view given, std::string_view expected) {
   std::size_t length = std::max(given.size(), expected.size());
   unsigned difference = given.size() == expected.size() ? 0 : 1;
   for (std::size_t i = 0; i < length; ++i) {
@@ -29,19 +29,19 @@ bool SecretEquals(std::string_view given, std::string_view expected) {
   return difference == 0;
 }
 
-bool CredentialsMatch(const protocol::Request& request) {
+bool credentials_match(const protocol::Request& request) {
   // Both compared whatever the first gives, so the time does not tell which one was wrong.
-  const bool user_matches = SecretEquals(request.user, kUser);
-  const bool password_matches = SecretEquals(request.password, kPassword);
+  const bool user_matches = secret_equals(request.user, kUser);
+  const bool password_matches = secret_equals(request.password, kPassword);
   return user_matches && password_matches;
 }
 
-bool UsablePath(const std::string& path) {
+bool usable_path(const std::string& path) {
   return !path.empty() && path.find('\0') == std::string::npos;
 }
 
 // Mode of new dump files: what open(..., 0666) would give, mkstemp alone gives 0600.
-mode_t DumpFileMode() {
+mode_t dump_file_mode() {
   static const mode_t mode = [] {
     mode_t mask = umask(0);
     umask(mask);
@@ -50,7 +50,7 @@ mode_t DumpFileMode() {
   return mode;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
+bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t written = write(fd, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
@@ -61,7 +61,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 // The folder a path names its last component in, and that component ("" for "dir/").
-void SplitPath(const std::string& path, std::string* folder, std::string* name) {
+void split_path(const std::string& path, std::string* folder, std::string* name) {
   std::size_t slash = path.rfind('/');
   *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   *name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -69,7 +69,7 @@ void SplitPath(const std::string& path, std::string* folder, std::string* name) 
 
 // A new file next to name in folder, with a name of the same length at most once the name
 // is too long for the suffix; -1 when none can be created.
-int CreateTemporary(int folder, const std::string& name, std::string* temporary) {
+int create_temporary(int folder, const std::string& name, std::string* temporary) {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   const std::string suffix = ".tmp.";
   constexpr std::size_t kRandomLetters = 6;
@@ -96,21 +96,21 @@ int CreateTemporary(int folder, const std::string& name, std::string* temporary)
   return -1;
 }
 
-std::int32_t WriteDumpIn(int folder, const std::string& name, std::string_view bytes) {
+std::int32_t write_dump_in(int folder, const std::string& name, std::string_view bytes) {
   // Only a regular file is replaced: a device, FIFO, folder or symbolic link stays as it is.
   struct stat existing {};
   const bool exists = fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists && errno != ENOENT) return status::kCannotWrite;
   if (exists && !S_ISREG(existing.st_mode)) return status::kCannotWrite;
   std::string temporary;
-  int fd = CreateTemporary(folder, name, &temporary);
+  int fd = create_temporary(folder, name, &temporary);
   if (fd < 0) return status::kCannotWrite;
   if (exists && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
     // Not allowed to give the file away; keeping the group may still be.
     [[maybe_unused]] int ignored = fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
   }
-  const mode_t mode = exists ? existing.st_mode & 0777 : DumpFileMode();
-  bool written = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  const mode_t mode = exists ? existing.st_mode & 0777 : dump_file_mode();
+  bool written = fchmod(fd, mode) == 0 && write_all(fd, bytes) && fsync(fd) == 0;
   written = close(fd) == 0 && written;
   if (!written || renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
     unlinkat(folder, temporary.c_str(), 0);
@@ -123,12 +123,12 @@ std::int32_t WriteDumpIn(int folder, const std::string& name, std::string_view b
 
 }  // namespace
 
-dumpfile::Records BuiltInRecords() {
+dumpfile::Records built_in_records() {
   return {"account admin role=operator", "account guest role=reader", "queue inbound size=16",
           "queue outbound size=16", "setting journal=on"};
 }
 
-std::string Latin1ToUtf8(std::string_view text) {
+std::string latin1_to_utf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
   for (unsigned char c : text) {
@@ -142,8 +142,8 @@ std::string Latin1ToUtf8(std::string_view text) {
   return out;
 }
 
-std::int32_t ReadDumpFile(const std::string& path, dumpfile::Records* records) {
-  if (!UsablePath(path)) return status::kCannotRead;
+std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records) {
+  if (!usable_path(path)) return status::kCannotRead;
   // O_NONBLOCK so that a FIFO given as the file cannot stall the single-threaded server.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return status::kCannotRead;
@@ -167,18 +167,18 @@ std::int32_t ReadDumpFile(const std::string& path, dumpfile::Records* records) {
     }
   }
   close(fd);
-  return result == status::kOk ? dumpfile::Decode(bytes, records) : result;
+  return result == status::kOk ? dumpfile::decode(bytes, records) : result;
 }
 
-std::int32_t WriteDumpFile(const std::string& path, std::string_view bytes) {
-  if (!UsablePath(path)) return status::kCannotWrite;
+std::int32_t write_dump_file(const std::string& path, std::string_view bytes) {
+  if (!usable_path(path)) return status::kCannotWrite;
   std::string folder_path;
   std::string name;
-  SplitPath(path, &folder_path, &name);
+  split_path(path, &folder_path, &name);
   if (name.empty()) return status::kCannotWrite;
   int folder = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return status::kCannotWrite;
-  std::int32_t result = WriteDumpIn(folder, name, bytes);
+  std::int32_t result = write_dump_in(folder, name, bytes);
   close(folder);
   return result;
 }
@@ -189,7 +189,7 @@ Service::Service(dumpfile::Records initial, const Options& options)
       refused_versions_(options.refused_versions),
       forced_status_(options.forced_status) {}
 
-protocol::Answer Service::Handle(const protocol::Request& request) {
+protocol::Answer Service::handle_request(const protocol::Request& request) {
   protocol::Answer answer;
   if (request.op == Op::kVersions) {
     if (refused_versions_ > 0) {
@@ -201,7 +201,7 @@ protocol::Answer Service::Handle(const protocol::Request& request) {
     }
     return answer;
   }
-  if (!CredentialsMatch(request)) {
+  if (!credentials_match(request)) {
     answer.status = status::kBadCredentials;
     return answer;
   }
@@ -218,11 +218,11 @@ protocol::Answer Service::Handle(const protocol::Request& request) {
       data_ = initial_;
       break;
     case Op::kDump:
-      answer.status = WriteDumpFile(Latin1ToUtf8(request.file), dumpfile::Encode(data_));
+      answer.status = write_dump_file(latin1_to_utf8(request.file), dumpfile::encode(data_));
       break;
     case Op::kReload: {
       dumpfile::Records loaded;
-      answer.status = ReadDumpFile(Latin1ToUtf8(request.file), &loaded);
+      answer.status = read_dump_file(latin1_to_utf8(request.file), &loaded);
       if (answer.status == status::kOk) data_ = std::move(loaded);
       break;
     }

@@ -1,5 +1,5 @@
-#ifndef ZEBCMD_FUZZ_CHECK_H
-#define ZEBCMD_FUZZ_CHECK_H
+#ifndef ZEBCMD_TESTS_CHECK_H
+#define ZEBCMD_TESTS_CHECK_H
 
 #include <cstdio>
 #include <cstdlib>

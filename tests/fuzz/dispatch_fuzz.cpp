@@ -25,7 +25,7 @@ using zebcmd::ArgumentVector;
 
 const std::string kCredentials = "|admin|mot47vek,raz;";
 
-ArgumentVector Split(const std::uint8_t* data, std::size_t size, bool utf16) {
+ArgumentVector split(const std::uint8_t* data, std::size_t size, bool utf16) {
   ArgumentVector arguments{u"ZEBCmd"};
   if (size == 0) return arguments;
   if (utf16) {
@@ -53,7 +53,7 @@ ArgumentVector Split(const std::uint8_t* data, std::size_t size, bool utf16) {
 }
 
 // What the C interface sees of a narrowed text: up to its first NUL.
-std::string AsCString(const std::u16string& argument) {
+std::string as_c_string(const std::u16string& argument) {
   return zebcmd::ArgumentNarrower().narrow(argument).c_str();
 }
 
@@ -62,7 +62,7 @@ struct Expected {
   int status = 0;
 };
 
-void Administer(const char* command, const std::string& call, int outcome, Expected* out) {
+void administer(const char* command, const std::string& call, int outcome, Expected* out) {
   out->events.push_back(call);
   out->events.push_back("message|" + std::string(command) +
                         (outcome == 0
@@ -70,9 +70,9 @@ void Administer(const char* command, const std::string& call, int outcome, Expec
                              : " command failed (Error: " + std::to_string(outcome) + ")\n"));
 }
 
-void Ping(const ArgumentVector& arguments, long failures, Expected* out) {
-  const std::int32_t max_try = zebcmd::parse_int32(AsCString(arguments[2]));
-  const std::int32_t interval = zebcmd::parse_int32(AsCString(arguments[3]));
+void ping(const ArgumentVector& arguments, long failures, Expected* out) {
+  const std::int32_t max_try = zebcmd::parse_int32(as_c_string(arguments[2]));
+  const std::int32_t interval = zebcmd::parse_int32(as_c_string(arguments[3]));
   for (long attempt = 1;; ++attempt) {
     out->events.push_back("ZEBC_GetVersions|128|128");
     if (attempt > failures) {
@@ -89,23 +89,23 @@ void Ping(const ArgumentVector& arguments, long failures, Expected* out) {
   }
 }
 
-Expected Model(const ArgumentVector& arguments, int outcome, long failures) {
+Expected model(const ArgumentVector& arguments, int outcome, long failures) {
   Expected out;
   out.events.push_back("ZEBC_Init");
   const std::u16string& word = arguments[1];
   const std::size_t count = arguments.size();
   if (word == u"-stop") {
-    Administer("Stop", "ZEBC_Adm_Close" + kCredentials, outcome, &out);
+    administer("Stop", "ZEBC_Adm_Close" + kCredentials, outcome, &out);
   } else if (word == u"-reset") {
-    Administer("Reset", "ZEBC_Adm_Restart" + kCredentials, outcome, &out);
+    administer("Reset", "ZEBC_Adm_Restart" + kCredentials, outcome, &out);
   } else if (word == u"-dump" && count == 3) {
-    Administer("Dump", "ZEBC_Adm_Dump" + kCredentials + "|" + AsCString(arguments[2]), outcome,
+    administer("Dump", "ZEBC_Adm_Dump" + kCredentials + "|" + as_c_string(arguments[2]), outcome,
                &out);
   } else if (word == u"-reload" && count == 3) {
-    Administer("Reload", "ZEBC_Adm_Reload" + kCredentials + "|" + AsCString(arguments[2]), outcome,
-               &out);
+    administer("Reload", "ZEBC_Adm_Reload" + kCredentials + "|" + as_c_string(arguments[2]),
+               outcome, &out);
   } else if (word == u"-ping" && count == 4) {
-    Ping(arguments, failures, &out);
+    ping(arguments, failures, &out);
   } else if (word == u"-dump") {
     out.events.push_back("message|Dump command failed: input param error\n");
   } else if (word == u"-reload") {
@@ -119,7 +119,7 @@ Expected Model(const ArgumentVector& arguments, int outcome, long failures) {
   return out;
 }
 
-std::vector<std::string> UsageEvents() {
+std::vector<std::string> usage_events() {
   fake::reset();
   zebcmd::write_usage();
   return fake::events;
@@ -128,14 +128,14 @@ std::vector<std::string> UsageEvents() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::vector<std::string> kUsage = UsageEvents();
+  static const std::vector<std::string> kUsage = usage_events();
   if (size < 5) return -1;
   const std::uint8_t flags = data[0];
   std::int32_t outcome = 0;
   std::memcpy(&outcome, data + 1, sizeof outcome);
   const long failures = (flags >> 2) & 7;
   std::optional<ArgumentVector> arguments;
-  if ((flags & 1) == 0) arguments = Split(data + 5, size - 5, (flags & 2) != 0);
+  if ((flags & 1) == 0) arguments = split(data + 5, size - 5, (flags & 2) != 0);
 
   fake::reset();
   fake::admin_outcome = outcome;
@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(fake::events.front() == "ZEBC_Init" && fake::events.back() == "ZEBC_Close");
-  const Expected expected = Model(*arguments, outcome, failures);
+  const Expected expected = model(*arguments, outcome, failures);
   FUZZ_CHECK(fake::events == expected.events);
   FUZZ_CHECK(status == expected.status);
   return 0;

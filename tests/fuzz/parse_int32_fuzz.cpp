@@ -12,7 +12,7 @@
 
 namespace {
 
-std::int32_t Reference(const std::string& text) {
+std::int32_t reference_parse(const std::string& text) {
   const char* start = text.c_str();
   char* end = nullptr;
   errno = 0;
@@ -30,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::int32_t parsed = zebcmd::parse_int32(text);
   // strtoll stops at a NUL, where parse_int32 stops too: it is not a digit.
-  FUZZ_CHECK(parsed == Reference(text));
+  FUZZ_CHECK(parsed == reference_parse(text));
   return 0;
 }

@@ -14,32 +14,32 @@ namespace {
 
 namespace protocol = zeb::protocol;
 
-void CheckRequest(std::string_view payload) {
+void check_request(std::string_view payload) {
   protocol::Request request;
   request.user = "untouched";
-  const std::int32_t result = protocol::DecodeRequest(payload, &request);
+  const std::int32_t result = protocol::decode_request(payload, &request);
   FUZZ_CHECK(result == zeb::status::kOk || result == zeb::status::kProtocolError);
   if (result != zeb::status::kOk) {
     FUZZ_CHECK(request.user == "untouched");
     return;
   }
   std::string frame;
-  FUZZ_CHECK(protocol::EncodeRequest(request, &frame));
+  FUZZ_CHECK(protocol::encode_request(request, &frame));
   FUZZ_CHECK(frame.size() == protocol::kHeaderSize + payload.size());
   FUZZ_CHECK(frame.compare(protocol::kHeaderSize, std::string::npos, payload) == 0);
 }
 
-void CheckAnswer(protocol::Op op, std::string_view payload) {
+void check_answer(protocol::Op op, std::string_view payload) {
   protocol::Answer answer;
   answer.server_version = "untouched";
-  const std::int32_t result = protocol::DecodeAnswer(op, payload, &answer);
+  const std::int32_t result = protocol::decode_answer(op, payload, &answer);
   FUZZ_CHECK(result == zeb::status::kOk || result == zeb::status::kProtocolError);
   if (result != zeb::status::kOk) {
     FUZZ_CHECK(answer.server_version == "untouched");
     return;
   }
   std::string frame;
-  FUZZ_CHECK(protocol::EncodeAnswer(op, answer, &frame));
+  FUZZ_CHECK(protocol::encode_answer(op, answer, &frame));
   FUZZ_CHECK(frame.compare(protocol::kHeaderSize, std::string::npos, payload) == 0);
 }
 
@@ -48,7 +48,7 @@ void CheckAnswer(protocol::Op op, std::string_view payload) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::string_view payload;
-  switch (protocol::ExtractFrame(bytes, &payload)) {
+  switch (protocol::extract_frame(bytes, &payload)) {
     case protocol::FrameState::kComplete:
       FUZZ_CHECK(!payload.empty() && payload.size() <= protocol::kMaxPayload);
       FUZZ_CHECK(payload.data() == bytes.data() + protocol::kHeaderSize);
@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       payload = bytes.substr(protocol::kHeaderSize);
       break;
   }
-  CheckRequest(payload);
-  CheckAnswer(protocol::Op::kVersions, payload);
-  CheckAnswer(protocol::Op::kDump, payload);
+  check_request(payload);
+  check_answer(protocol::Op::kVersions, payload);
+  check_answer(protocol::Op::kDump, payload);
   return 0;
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string EncodeUtf8(std::u16string_view units) {
+std::string encode_utf8(std::u16string_view units) {
   std::string out;
   for (std::size_t i = 0; i < units.size(); ++i) {
     std::uint32_t c = units[i];
@@ -38,7 +38,7 @@ std::string EncodeUtf8(std::u16string_view units) {
 }
 
 template <typename Text>
-std::size_t CountAscii(const Text& text) {
+std::size_t count_ascii(const Text& text) {
   std::size_t count = 0;
   for (auto unit : text) count += static_cast<std::uint32_t>(unit) < 0x80;
   return count;
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // At most one unit per byte; an ASCII byte is never swallowed nor replaced.
   FUZZ_CHECK(decoded.size() <= input.size());
-  FUZZ_CHECK(CountAscii(decoded) == CountAscii(input));
+  FUZZ_CHECK(count_ascii(decoded) == count_ascii(input));
   bool replaced = false;
   for (std::size_t i = 0; i < decoded.size(); ++i) {
     const char16_t unit = decoded[i];
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Whatever was decoded re-encodes to valid UTF-8 that decodes to the same units, and input
   // decoded without a replacement was valid, so it comes back byte for byte.
-  const std::string reencoded = EncodeUtf8(decoded);
+  const std::string reencoded = encode_utf8(decoded);
   FUZZ_CHECK(zebcmd::decode_utf8(reencoded) == decoded);
   if (!replaced) FUZZ_CHECK(reencoded == input);
 

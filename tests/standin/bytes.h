@@ -1,5 +1,6 @@
 // The wire format's and the dump's byte forms, for building input by hand.
-#pragma once
+#ifndef ZEBCMD_TESTS_BYTES_H
+#define ZEBCMD_TESTS_BYTES_H
 
 #include <cstdint>
 #include <string>
@@ -7,17 +8,19 @@
 namespace zeb::test {
 
 // Big-endian, as every number on the wire and in a dump.
-inline std::string U32(std::uint32_t value) {
+inline std::string u32_bytes(std::uint32_t value) {
   return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
           static_cast<char>(value >> 8), static_cast<char>(value)};
 }
 
-inline std::string Text(const std::string& text) {
-  return U32(static_cast<std::uint32_t>(text.size())) + text;
+inline std::string text_bytes(const std::string& text) {
+  return u32_bytes(static_cast<std::uint32_t>(text.size())) + text;
 }
 
-inline std::string Frame(const std::string& payload) {
-  return U32(static_cast<std::uint32_t>(payload.size())) + payload;
+inline std::string make_frame(const std::string& payload) {
+  return u32_bytes(static_cast<std::uint32_t>(payload.size())) + payload;
 }
 
 }  // namespace zeb::test
+
+#endif

@@ -37,7 +37,7 @@ const std::string kInvalidLine = "invalid user=\"\" file=\"\" status=-5";
 const std::string kVersionsLine = "versions user=\"\" file=\"\" status=0";
 
 // Files in dir whose name holds the dump's temporary suffix.
-std::vector<fs::path> TemporaryFiles(const fs::path& dir) {
+std::vector<fs::path> temporary_files(const fs::path& dir) {
   std::vector<fs::path> found;
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (entry.path().filename().string().find(".tmp.") != std::string::npos) {
@@ -48,7 +48,7 @@ std::vector<fs::path> TemporaryFiles(const fs::path& dir) {
 }
 
 // Everything the peer sends until it closes; false if it resets or stays silent too long.
-bool ReceiveAll(int fd, std::string* out) {
+bool receive_all(int fd, std::string* out) {
   char chunk[256];
   for (;;) {
     ssize_t got = recv(fd, chunk, sizeof chunk, 0);
@@ -64,19 +64,19 @@ class FaultTest : public ::testing::Test {
   void TearDown() override {
     ZEBC_Close();
     if (server_.started()) {
-      EXPECT_EQ(server_.Stop(), 0) << "the server did not survive";
+      EXPECT_EQ(server_.stop(), 0) << "the server did not survive";
     }
   }
 
-  void StartServer(std::vector<std::string> args = {}) {
-    ASSERT_TRUE(server_.Start(std::move(args), dir_ / "journal.txt"));
+  void start_server(std::vector<std::string> args = {}) {
+    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
   }
 
   // The server's data as dump bytes.
-  std::string DataNow() {
+  std::string data_now() {
     const std::string file = (dir_ / "snapshot.bin").string();
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-    return ReadFile(file);
+    return read_file(file);
   }
 
   TempDir dir_;
@@ -85,36 +85,39 @@ class FaultTest : public ::testing::Test {
 
 // Kinds of broken request, each a function of a counter so that the flood varies.
 const std::function<std::string(std::uint32_t)> kMalformed[] = {
-    [](std::uint32_t i) { return U32(protocol::kMaxPayload + 1 + i * 7919); },
-    [](std::uint32_t) { return U32(0); },
-    [](std::uint32_t i) { return Frame(std::string(1, char(i % 2 == 0 ? 0 : 6 + i % 250))); },
-    [](std::uint32_t i) { return Frame("\x02" + U32(50 + i)); },
-    [](std::uint32_t) { return Frame("\x02" + U32(0xFFFFFFFF) + "admin"); },
-    [](std::uint32_t i) { return Frame("\x01" + std::string(1 + i % 9, 'x')); },
-    [](std::uint32_t) { return Frame("\x02" + Text(kUser)); },
-    [](std::uint32_t) { return Frame("\x04" + Text(kUser) + Text(kPassword)); },
-    [](std::uint32_t) { return Frame("\x03" + Text(kUser) + Text(kPassword) + Text("extra")); },
-    [](std::uint32_t i) { return U32(100 + i) + "\x05" + Text(kUser); },
+    [](std::uint32_t i) { return u32_bytes(protocol::kMaxPayload + 1 + i * 7919); },
+    [](std::uint32_t) { return u32_bytes(0); },
+    [](std::uint32_t i) { return make_frame(std::string(1, char(i % 2 == 0 ? 0 : 6 + i % 250))); },
+    [](std::uint32_t i) { return make_frame("\x02" + u32_bytes(50 + i)); },
+    [](std::uint32_t) { return make_frame("\x02" + u32_bytes(0xFFFFFFFF) + "admin"); },
+    [](std::uint32_t i) { return make_frame("\x01" + std::string(1 + i % 9, 'x')); },
+    [](std::uint32_t) { return make_frame("\x02" + text_bytes(kUser)); },
+    [](std::uint32_t) { return make_frame("\x04" + text_bytes(kUser) + text_bytes(kPassword)); },
+    [](std::uint32_t) {
+      return make_frame("\x03" + text_bytes(kUser) + text_bytes(kPassword) + text_bytes("extra"));
+    },
+    [](std::uint32_t i) { return u32_bytes(100 + i) + "\x05" + text_bytes(kUser); },
     [](std::uint32_t i) {
       std::mt19937 random(i);
-      std::string bytes = U32(protocol::kMaxPayload + 1 + random() % 1000);
+      std::string bytes = u32_bytes(protocol::kMaxPayload + 1 + random() % 1000);
       for (int n = 0; n < 64; ++n) bytes.push_back(static_cast<char>(random()));
       return bytes;
     },
 };
 
 TEST_F(FaultTest, ThousandMalformedRequestsThenVersionsAreAnswered) {
-  StartServer();
+  start_server();
   int answered = 0;
   for (std::uint32_t i = 0; i < 1000; ++i) {
     const std::string bytes = kMalformed[i % std::size(kMalformed)](i);
-    int fd = Dial(server_.port());
+    int fd = dial(server_.port());
     ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())) << i;
     shutdown(fd, SHUT_WR);
     std::string answer;
     // A reset instead of the answer is allowed when the server left request bytes unread.
-    if (ReceiveAll(fd, &answer)) {
-      ASSERT_EQ(answer, Frame(U32(static_cast<std::uint32_t>(status::kProtocolError)))) << i;
+    if (receive_all(fd, &answer)) {
+      ASSERT_EQ(answer, make_frame(u32_bytes(static_cast<std::uint32_t>(status::kProtocolError))))
+          << i;
       ++answered;
     } else {
       ASSERT_EQ(errno, ECONNRESET) << i;
@@ -123,12 +126,12 @@ TEST_F(FaultTest, ThousandMalformedRequestsThenVersionsAreAnswered) {
   }
   EXPECT_GT(answered, 500);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(server_.Count(kInvalidLine), 1000);
-  EXPECT_EQ(server_.Lines().back(), kVersionsLine);
+  EXPECT_EQ(server_.count_of(kInvalidLine), 1000);
+  EXPECT_EQ(server_.journal_lines().back(), kVersionsLine);
 }
 
 TEST_F(FaultTest, TwoHundredConcurrentPingsAreAllAnswered) {
-  StartServer();
+  start_server();
   constexpr int kClients = 200;  // below the server's 256 connections at once
   std::vector<int> results(kClients, 1);
   std::atomic<int> ready{0};
@@ -146,18 +149,18 @@ TEST_F(FaultTest, TwoHundredConcurrentPingsAreAllAnswered) {
   go = true;
   for (std::thread& client : clients) client.join();
   EXPECT_EQ(results, std::vector<int>(kClients, 0));
-  EXPECT_TRUE(server_.Running());
+  EXPECT_TRUE(server_.running());
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(server_.Count(kVersionsLine), kClients + 1);
+  EXPECT_EQ(server_.count_of(kVersionsLine), kClients + 1);
 }
 
 TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
-  StartServer();
+  start_server();
   std::vector<int> silent;
   // They wait longer than the server's 5 s per connection.
-  for (int i = 0; i < 20; ++i) silent.push_back(Dial(server_.port(), 15));
+  for (int i = 0; i < 20; ++i) silent.push_back(dial(server_.port(), 15));
   // Part of a frame, and then nothing more.
-  const int slow = Dial(server_.port(), 15);
+  const int slow = dial(server_.port(), 15);
   ASSERT_EQ(send(slow, "\0\0\0", 3, MSG_NOSIGNAL), 3);
 
   const std::string file = (dir_ / "data.bin").string();
@@ -169,35 +172,35 @@ TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   // The server drops them once their 5 s are up; the part frame is journalled as invalid.
   for (int fd : silent) {
     std::string nothing;
-    EXPECT_TRUE(ReceiveAll(fd, &nothing));
+    EXPECT_TRUE(receive_all(fd, &nothing));
     EXPECT_EQ(nothing, "");
     close(fd);
   }
   std::string answer;
-  ReceiveAll(slow, &answer);
+  receive_all(slow, &answer);
   close(slow);
-  EXPECT_EQ(server_.Count(kInvalidLine), 1);
+  EXPECT_EQ(server_.count_of(kInvalidLine), 1);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
 }
 
 TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
-  StartServer();
-  const std::string other = dumpfile::Encode({"other"});
-  WriteFile(dir_ / "other.bin", other);
+  start_server();
+  const std::string other = dumpfile::encode({"other"});
+  write_file(dir_ / "other.bin", other);
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
   // Held up, as by a long dump, while a client sends a reset and stops waiting.
   ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
-  const int fd = Dial(server_.port());
-  const std::string reset = Frame("\x03" + Text(kUser) + Text(kPassword));
+  const int fd = dial(server_.port());
+  const std::string reset = make_frame("\x03" + text_bytes(kUser) + text_bytes(kPassword));
   EXPECT_EQ(send(fd, reset.data(), reset.size(), MSG_NOSIGNAL), ssize_t(reset.size()));
   close(fd);
   ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
-  EXPECT_TRUE(DataNow() == other) << "the reset was carried out";
-  EXPECT_EQ(server_.Count("reset user=\"admin\" file=\"\" status=-4"), 1);
+  EXPECT_TRUE(data_now() == other) << "the reset was carried out";
+  EXPECT_EQ(server_.count_of("reset user=\"admin\" file=\"\" status=-4"), 1);
 }
 
 // Reads the pipe until the server has written nothing for 200 ms.
-std::string ReadUntilQuiet(int fd) {
+std::string read_until_quiet(int fd) {
   std::string out;
   char chunk[65536];
   for (int quiet = 0; quiet < 10;) {
@@ -212,13 +215,13 @@ std::string ReadUntilQuiet(int fd) {
 TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  ASSERT_TRUE(server_.Spawn({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
+  ASSERT_TRUE(server_.spawn_server({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
   close(ends[1]);
   std::smatch port;
   std::string first;
   for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
   ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
-  SetServer("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
+  set_server("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
 
   // 20 lines of 256 KB each, far beyond the pipe and what the server holds back.
   const std::string name(64000, '\x01');
@@ -230,9 +233,9 @@ TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
 
   // Read again, the journal goes on with whole lines, the count of those dropped first.
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  std::string journal = ReadUntilQuiet(ends[0]);
+  std::string journal = read_until_quiet(ends[0]);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  journal += ReadUntilQuiet(ends[0]);
+  journal += read_until_quiet(ends[0]);
   close(ends[0]);
   std::string reload = "reload user=\"admin\" file=\"";
   for (std::size_t i = 0; i < name.size(); ++i) reload += "\\x01";
@@ -256,8 +259,8 @@ TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
 }
 
 // CPU time the process has used.
-double CpuSeconds(pid_t pid) {
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+double cpu_seconds(pid_t pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream fields(stat.substr(stat.rfind(')') + 2));
   std::string field;
   // utime and stime are the 12th and 13th fields after the name.
@@ -269,21 +272,21 @@ double CpuSeconds(pid_t pid) {
 }
 
 TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
-  StartServer();
+  start_server();
   const rlimit few{32, 32};
   ASSERT_EQ(prlimit(server_.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
   std::vector<int> idle;
-  for (int i = 0; i < 40; ++i) idle.push_back(Dial(server_.port(), 15));
+  for (int i = 0; i < 40; ++i) idle.push_back(dial(server_.port(), 15));
   std::this_thread::sleep_for(200ms);
-  const double before = CpuSeconds(server_.pid());
+  const double before = cpu_seconds(server_.pid());
   std::this_thread::sleep_for(1s);
-  EXPECT_LT(CpuSeconds(server_.pid()) - before, 0.2) << "spinning on accept()";
+  EXPECT_LT(cpu_seconds(server_.pid()) - before, 0.2) << "spinning on accept()";
   for (int fd : idle) close(fd);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "does not accept again";
 }
 
 // Data large enough that writing and syncing its dump takes a while.
-dumpfile::Records LargeRecords(std::size_t count, std::size_t size) {
+dumpfile::Records large_records(std::size_t count, std::size_t size) {
   dumpfile::Records records;
   for (std::size_t i = 0; i < count; ++i) {
     records.insert(std::to_string(1000000 + i) + std::string(size, char('a' + i % 26)));
@@ -292,19 +295,19 @@ dumpfile::Records LargeRecords(std::size_t count, std::size_t size) {
 }
 
 TEST_F(FaultTest, KillDuringDumpLeavesThePreviousFileIntact) {
-  const std::string large = dumpfile::Encode(LargeRecords(1024, 8192));
-  const std::string previous = dumpfile::Encode({"previous", "dump"});
-  WriteFile(dir_ / "start.bin", large);
+  const std::string large = dumpfile::encode(large_records(1024, 8192));
+  const std::string previous = dumpfile::encode({"previous", "dump"});
+  write_file(dir_ / "start.bin", large);
   const fs::path dumps = dir_ / "dumps";
   fs::create_directory(dumps);
   const fs::path target = dumps / "data.bin";
-  WriteFile(target, previous);
+  write_file(target, previous);
 
   // How long one whole dump takes here, so that random kills spread over all of it.
   std::chrono::microseconds duration{};
   {
     Server timer;
-    ASSERT_TRUE(timer.Start({"--data", (dir_ / "start.bin").string()}, dir_ / "timer.txt"));
+    ASSERT_TRUE(timer.start_process({"--data", (dir_ / "start.bin").string()}, dir_ / "timer.txt"));
     const Clock::time_point start = Clock::now();
     ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, (dir_ / "timed.bin").c_str()), 0);
     duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
@@ -315,34 +318,35 @@ TEST_F(FaultTest, KillDuringDumpLeavesThePreviousFileIntact) {
   for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE(round);
     Server victim;
-    ASSERT_TRUE(victim.Start({"--data", (dir_ / "start.bin").string()}, dir_ / "victim.txt"));
+    ASSERT_TRUE(
+        victim.start_process({"--data", (dir_ / "start.bin").string()}, dir_ / "victim.txt"));
     std::atomic<int> result{1};
     std::thread client([&] { result = ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()); });
     // Even rounds kill as soon as the temporary file shows; odd ones at a random point, up to
     // a little after the dump would have ended.
     if (round % 2 == 0) {
       for (Clock::time_point end = Clock::now() + 5s;
-           TemporaryFiles(dumps).size() <= strays && Clock::now() < end;) {
+           temporary_files(dumps).size() <= strays && Clock::now() < end;) {
         std::this_thread::sleep_for(50us);
       }
-      EXPECT_GT(TemporaryFiles(dumps).size(), strays) << "the dump did not start";
+      EXPECT_GT(temporary_files(dumps).size(), strays) << "the dump did not start";
     } else {
       std::this_thread::sleep_for(
           std::chrono::microseconds(random() % (duration.count() * 5 / 4 + 1)));
     }
-    victim.Kill();
+    victim.kill_server();
     client.join();
-    const std::string now = ReadFile(target);
+    const std::string now = read_file(target);
     dumpfile::Records decoded;
-    EXPECT_EQ(dumpfile::Decode(now, &decoded), status::kOk);
+    EXPECT_EQ(dumpfile::decode(now, &decoded), status::kOk);
     EXPECT_TRUE(now == previous || now == large) << now.size() << " bytes";
     if (result == 0) {
       EXPECT_TRUE(now == large) << now.size() << " bytes";
     }
     if (now == previous) ++killed_mid_dump;
     // Start again from the previous dump, so that every round can catch one mid-way.
-    WriteFile(target, previous);
-    strays = TemporaryFiles(dumps).size();
+    write_file(target, previous);
+    strays = temporary_files(dumps).size();
   }
   EXPECT_GE(killed_mid_dump, 1) << "no kill landed before the rename";
   std::cout << "[          ] dump of " << large.size() << " bytes in " << duration.count()
@@ -350,38 +354,38 @@ TEST_F(FaultTest, KillDuringDumpLeavesThePreviousFileIntact) {
             << " temporary files left behind\n";
 
   // Left-over temporary files have names of their own: a later dump goes through.
-  StartServer({"--data", (dir_ / "start.bin").string()});
+  start_server({"--data", (dir_ / "start.bin").string()});
   ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()), 0);
-  EXPECT_TRUE(ReadFile(target) == large);
-  EXPECT_EQ(TemporaryFiles(dumps).size(), strays);
+  EXPECT_TRUE(read_file(target) == large);
+  EXPECT_EQ(temporary_files(dumps).size(), strays);
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, target.string().c_str()), 0);
 }
 
 // The server's descriptors once it has closed the connections of calls that have returned:
 // the count reaches expected, or (with none expected) stays the same for 50 ms.
-long SettledDescriptors(const Server& server, long expected = -1) {
-  long count = server.OpenDescriptors();
+long settled_descriptors(const Server& server, long expected = -1) {
+  long count = server.open_descriptors();
   for (Clock::time_point end = Clock::now() + 2s; count != expected && Clock::now() < end;) {
     std::this_thread::sleep_for(50ms);
     const long previous = count;
-    count = server.OpenDescriptors();
+    count = server.open_descriptors();
     if (expected < 0 && count == previous) break;
   }
   return count;
 }
 
 TEST_F(FaultTest, ManyDumpsLeaveNoDescriptorBehind) {
-  StartServer();
+  start_server();
   const std::string file = (dir_ / "data.bin").string();
   ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-  const long before = SettledDescriptors(server_);
+  const long before = settled_descriptors(server_);
   ASSERT_GT(before, 0);
   for (int i = 0; i < 200; ++i) {
     ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0) << i;
     // A failed dump takes its own way out.
     ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, dir_.path().c_str()), status::kCannotWrite) << i;
   }
-  EXPECT_EQ(SettledDescriptors(server_, before), before);
+  EXPECT_EQ(settled_descriptors(server_, before), before);
 }
 
 // A 64 KiB tmpfs mounted for the test, unmounted whatever happens.
@@ -410,32 +414,32 @@ TEST_F(FaultTest, DumpOntoAFullDeviceFailsAndKeepsTheOldFile) {
     GTEST_SKIP() << "cannot mount a 64 KiB tmpfs (" << std::strerror(device.error())
                  << "; needs root): the full-device dump is not tried";
   }
-  const std::string old = dumpfile::Encode({"old", "contents"});
+  const std::string old = dumpfile::encode({"old", "contents"});
   const fs::path target = dir_ / "small" / "data.bin";
-  WriteFile(target, old);
-  WriteFile(dir_ / "start.bin", dumpfile::Encode(LargeRecords(32, 4096)));
-  StartServer({"--data", (dir_ / "start.bin").string()});
+  write_file(target, old);
+  write_file(dir_ / "start.bin", dumpfile::encode(large_records(32, 4096)));
+  start_server({"--data", (dir_ / "start.bin").string()});
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()), status::kCannotWrite);
-  EXPECT_TRUE(ReadFile(target) == old) << fs::file_size(target) << " bytes";
-  EXPECT_TRUE(TemporaryFiles(dir_ / "small").empty());
+  EXPECT_TRUE(read_file(target) == old) << fs::file_size(target) << " bytes";
+  EXPECT_TRUE(temporary_files(dir_ / "small").empty());
   // The device really is too small, not refused for another reason: a small dump fits.
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  const std::string small = dumpfile::Encode({"small"});
-  WriteFile(dir_ / "small.bin", small);
+  const std::string small = dumpfile::encode({"small"});
+  write_file(dir_ / "small.bin", small);
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "small.bin").c_str()), 0);
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, target.string().c_str()), 0);
-  EXPECT_EQ(ReadFile(target), small);
+  EXPECT_EQ(read_file(target), small);
 }
 
 TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
-  StartServer();
-  const std::string before = DataNow();
+  start_server();
+  const std::string before = data_now();
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   fs::create_directory_symlink(dir_.path(), dir_ / "folder-link");
   // A valid layout just past the 16 MiB bound, and a valid dump with one byte appended.
-  const std::size_t fill = dumpfile::kMaxFileSize - dumpfile::Encode({""}).size() + 1;
-  WriteFile(dir_ / "oversized.bin", dumpfile::Encode({std::string(fill, 'x')}));
-  WriteFile(dir_ / "appended.bin", dumpfile::Encode({"one"}) + "!");
+  const std::size_t fill = dumpfile::kMaxFileSize - dumpfile::encode({""}).size() + 1;
+  write_file(dir_ / "oversized.bin", dumpfile::encode({std::string(fill, 'x')}));
+  write_file(dir_ / "appended.bin", dumpfile::encode({"one"}) + "!");
   const struct {
     std::string file;
     int expected;
@@ -453,10 +457,10 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
     EXPECT_LT(Clock::now() - start, 3s);
-    EXPECT_TRUE(DataNow() == before);
+    EXPECT_TRUE(data_now() == before);
   }
   // The bound itself is allowed.
-  WriteFile(dir_ / "largest.bin", dumpfile::Encode({std::string(fill - 1, 'x')}));
+  write_file(dir_ / "largest.bin", dumpfile::encode({std::string(fill - 1, 'x')}));
   EXPECT_EQ(fs::file_size(dir_ / "largest.bin"), dumpfile::kMaxFileSize);
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "largest.bin").c_str()), 0);
 }

@@ -55,14 +55,14 @@ namespace {
 
 constexpr const char* kServerVersion = "zebserver 1.0.0";
 
-double SecondsSince(Clock::time_point start) {
+double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Listens on a free port and never accepts: the kernel completes connections all the same.
-int Listen(int backlog, std::uint16_t* port) {
+int listen_on(int backlog, std::uint16_t* port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Loopback(0);
+  sockaddr_in address = loopback(0);
   socklen_t length = sizeof address;
   auto* any = reinterpret_cast<sockaddr*>(&address);
   EXPECT_TRUE(bind(fd, any, length) == 0 && listen(fd, backlog) == 0 &&
@@ -76,21 +76,21 @@ class LiveTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
   void TearDown() override {
     ZEBC_Close();
-    server_.Stop();
+    server_.stop();
   }
 
-  void StartServer(std::vector<std::string> args = {}) {
-    ASSERT_TRUE(server_.Start(std::move(args), dir_ / "journal.txt"));
+  void start_server(std::vector<std::string> args = {}) {
+    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
     port_ = server_.port();
     ASSERT_NE(port_, 0);
   }
 
   // The server's data as dump bytes; consumes the dump's journal line.
-  std::string DataNow() {
+  std::string data_now() {
     std::string file = (dir_ / "snapshot.bin").string();
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
     EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=0");
-    return ReadFile(file);
+    return read_file(file);
   }
 
   TempDir dir_;
@@ -99,7 +99,7 @@ class LiveTest : public ::testing::Test {
 };
 
 TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
-  StartServer();
+  start_server();
   const int exact = static_cast<int>(std::strlen(kServerVersion)) + 1;
   for (int size : {0, -1, 1, 2, exact - 1, exact, 64}) {
     SCOPED_TRACE(size);
@@ -122,7 +122,7 @@ TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
 }
 
 TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
-  StartServer();
+  start_server();
   std::string file = (dir_ / "data.bin").string();
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
   EXPECT_EQ(server_.Journal(), "reset user=\"admin\" file=\"\" status=0");
@@ -134,12 +134,12 @@ TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
   // Right away: the port is closed by the time the stop is answered.
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
   EXPECT_EQ(server_.Journal(), "stop user=\"admin\" file=\"\" status=0");
-  EXPECT_EQ(server_.WaitExit(5s), 0);
+  EXPECT_EQ(server_.wait_exit(5s), 0);
 }
 
 TEST_F(LiveTest, WrongCredentialsChangeNothing) {
-  StartServer();
-  const std::string before = DataNow();
+  start_server();
+  const std::string before = data_now();
   const std::string file = (dir_ / "never.bin").string();
   const std::pair<const char*, const char*> credentials[] = {
       {"root", kPassword},       {"Admin", kPassword},     {"", kPassword},
@@ -156,22 +156,22 @@ TEST_F(LiveTest, WrongCredentialsChangeNothing) {
     for (int i = 0; i < 4; ++i) EXPECT_NE(server_.Journal().find("status=-6"), std::string::npos);
   }
   EXPECT_FALSE(fs::exists(file));
-  EXPECT_EQ(DataNow(), before);
+  EXPECT_EQ(data_now(), before);
 }
 
 TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
-  StartServer();
-  const std::string valid = dumpfile::Encode({"one", "two"});
+  start_server();
+  const std::string valid = dumpfile::encode({"one", "two"});
   std::string corrupt = valid;
   corrupt[20] ^= 0x40;
-  WriteFile(dir_ / "empty.bin", "");
-  WriteFile(dir_ / "truncated.bin", valid.substr(0, valid.size() - 1));
-  WriteFile(dir_ / "corrupt.bin", corrupt);
-  WriteFile(dir_ / "foreign.bin", "not a dump at all, just some text\n");
+  write_file(dir_ / "empty.bin", "");
+  write_file(dir_ / "truncated.bin", valid.substr(0, valid.size() - 1));
+  write_file(dir_ / "corrupt.bin", corrupt);
+  write_file(dir_ / "foreign.bin", "not a dump at all, just some text\n");
   fs::create_directory(dir_ / "folder");
   std::ofstream(dir_ / "huge.bin").close();
   fs::resize_file(dir_ / "huge.bin", dumpfile::kMaxFileSize + 1);
-  const std::string before = DataNow();
+  const std::string before = data_now();
   const struct {
     std::string file;
     int expected;
@@ -190,13 +190,13 @@ TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
     EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
     EXPECT_EQ(server_.Journal(),
               "reload user=\"admin\" file=\"" + c.file + "\" status=" + std::to_string(c.expected));
-    EXPECT_EQ(DataNow(), before);
+    EXPECT_EQ(data_now(), before);
   }
 }
 
 TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
-  StartServer();
-  WriteFile(dir_ / "plain", "a file, not a folder");
+  start_server();
+  write_file(dir_ / "plain", "a file, not a folder");
   fs::create_directories(dir_ / "folder" / "inside");
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   fs::create_symlink(dir_ / "plain", dir_ / "link");
@@ -217,7 +217,7 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
     EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
   }
-  EXPECT_EQ(ReadFile(dir_ / "plain"), "a file, not a folder");
+  EXPECT_EQ(read_file(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
   EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir_ / "fifo")));
   std::error_code not_a_link;
@@ -233,10 +233,10 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
 }
 
 TEST_F(LiveTest, DumpOverAFileKeepsItsModeAndOwnerAndTakesTheLongestName) {
-  StartServer();
-  const std::string data = DataNow();
+  start_server();
+  const std::string data = data_now();
   const fs::path existing = dir_ / "existing.bin";
-  WriteFile(existing, "old contents");
+  write_file(existing, "old contents");
   fs::permissions(existing, fs::perms::owner_read | fs::perms::owner_write);
   // Another owner only where the server may set it back: as root.
   const bool root = geteuid() == 0;
@@ -251,43 +251,43 @@ TEST_F(LiveTest, DumpOverAFileKeepsItsModeAndOwnerAndTakesTheLongestName) {
     EXPECT_EQ(info.st_uid, 65534u);
     EXPECT_EQ(info.st_gid, 65534u);
   }
-  EXPECT_EQ(ReadFile(existing), data);
+  EXPECT_EQ(read_file(existing), data);
   // 255 bytes is the longest name; the temporary name must fit beside it.
   const fs::path longest = dir_ / std::string(255, 'n');
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, longest.c_str()), 0);
-  EXPECT_EQ(ReadFile(longest), data);
+  EXPECT_EQ(read_file(longest), data);
 }
 
 TEST_F(LiveTest, DumpsAreDeterministicAndResetRestoresTheStartData) {
-  StartServer();
-  const std::string at_start = DataNow();
-  const std::string other = dumpfile::Encode({"other", "records", std::string("\0\xff", 2)});
-  WriteFile(dir_ / "other.bin", other);
+  start_server();
+  const std::string at_start = data_now();
+  const std::string other = dumpfile::encode({"other", "records", std::string("\0\xff", 2)});
+  write_file(dir_ / "other.bin", other);
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
   server_.Journal();
-  EXPECT_EQ(DataNow(), other);
-  EXPECT_EQ(DataNow(), other);
+  EXPECT_EQ(data_now(), other);
+  EXPECT_EQ(data_now(), other);
   ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
   server_.Journal();
-  EXPECT_EQ(DataNow(), at_start);
+  EXPECT_EQ(data_now(), at_start);
 }
 
 TEST_F(LiveTest, StartsFromADataFileAndResetsToIt) {
-  const std::string data = dumpfile::Encode({"from", "file"});
-  WriteFile(dir_ / "start.bin", data);
-  StartServer({"--data", (dir_ / "start.bin").string()});
-  EXPECT_EQ(DataNow(), data);
-  WriteFile(dir_ / "other.bin", dumpfile::Encode({"other"}));
+  const std::string data = dumpfile::encode({"from", "file"});
+  write_file(dir_ / "start.bin", data);
+  start_server({"--data", (dir_ / "start.bin").string()});
+  EXPECT_EQ(data_now(), data);
+  write_file(dir_ / "other.bin", dumpfile::encode({"other"}));
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
   server_.Journal();
-  EXPECT_NE(DataNow(), data);
+  EXPECT_NE(data_now(), data);
   ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
   server_.Journal();
-  EXPECT_EQ(DataNow(), data);
+  EXPECT_EQ(data_now(), data);
 }
 
 TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
-  StartServer();
+  start_server();
   const std::string latin1 = (dir_ / "caf\xe9.bin").string();
   ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0);
   EXPECT_EQ(server_.Journal(),
@@ -298,7 +298,7 @@ TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
 }
 
 TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
-  StartServer();
+  start_server();
   std::string all;
   std::string escaped;
   for (int byte = 1; byte < 256; ++byte) {
@@ -317,7 +317,7 @@ TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
 }
 
 TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
-  StartServer({"--ignore-versions", "2", "--fail", "dump=-5", "--fail", "stop=12"});
+  start_server({"--ignore-versions", "2", "--fail", "dump=-5", "--fail", "stop=12"});
   const std::string file = (dir_ / "never.bin").string();
   char buffer[16] = "untouched";
   EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), status::kNotReady);
@@ -333,11 +333,11 @@ TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
   EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 12);
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
   EXPECT_FALSE(fs::exists(file));
-  EXPECT_EQ(server_.WaitExit(0s), -1) << "stop with a forced status must not stop";
+  EXPECT_EQ(server_.wait_exit(0s), -1) << "stop with a forced status must not stop";
 }
 
 TEST_F(LiveTest, BadUsageExitsWithStatus2) {
-  WriteFile(dir_ / "bad.bin", "garbage");
+  write_file(dir_ / "bad.bin", "garbage");
   const std::string missing = (dir_ / "missing.bin").string();
   const std::string bad = (dir_ / "bad.bin").string();
   const std::string no_folder = (dir_ / "missing" / "journal.txt").string();
@@ -363,31 +363,31 @@ TEST_F(LiveTest, BadUsageExitsWithStatus2) {
     SCOPED_TRACE(c.first_line);
     fs::path errors = dir_ / "errors.txt";
     Server server;
-    ASSERT_TRUE(server.Spawn(c.usage, dir_ / "journal.txt", errors));
-    EXPECT_EQ(server.WaitExit(5s), 2);
-    const std::string message = ReadFile(errors);
+    ASSERT_TRUE(server.spawn_server(c.usage, dir_ / "journal.txt", errors));
+    EXPECT_EQ(server.wait_exit(5s), 2);
+    const std::string message = read_file(errors);
     EXPECT_EQ(message.substr(0, message.find('\n')), "zebserver: " + c.first_line);
     fs::remove(errors);
   }
 }
 
 TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
-  StartServer();
+  start_server();
   const struct {
     const char* name;
     std::string bytes;
   } cases[] = {
-      {"oversize frame", U32(protocol::kMaxPayload + 1)},
-      {"empty frame", U32(0)},
-      {"unknown opcode", U32(1) + "\x09"},
-      {"field beyond payload", U32(5) + "\x02" + U32(50)},
-      {"trailing bytes", U32(2) + "\x01x"},
-      {"missing password", U32(10) + "\x02" + U32(5) + "admin"},
-      {"truncated, then closed", U32(100) + "\x02" + U32(5)},
+      {"oversize frame", u32_bytes(protocol::kMaxPayload + 1)},
+      {"empty frame", u32_bytes(0)},
+      {"unknown opcode", u32_bytes(1) + "\x09"},
+      {"field beyond payload", u32_bytes(5) + "\x02" + u32_bytes(50)},
+      {"trailing bytes", u32_bytes(2) + "\x01x"},
+      {"missing password", u32_bytes(10) + "\x02" + u32_bytes(5) + "admin"},
+      {"truncated, then closed", u32_bytes(100) + "\x02" + u32_bytes(5)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    int fd = Dial(port_);
+    int fd = dial(port_);
     ASSERT_EQ(send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL), ssize_t(c.bytes.size()));
     shutdown(fd, SHUT_WR);
     char answer[16];
@@ -396,7 +396,7 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
     close(fd);
     // Either answer: -5, or a connection closed (reset when unread bytes were left behind).
     if (got > 0) {
-      EXPECT_EQ(std::string(answer, got), U32(4) + U32(static_cast<std::uint32_t>(-5)));
+      EXPECT_EQ(std::string(answer, got), u32_bytes(4) + u32_bytes(static_cast<std::uint32_t>(-5)));
     } else if (got < 0) {
       EXPECT_EQ(error, ECONNRESET);
     }
@@ -407,16 +407,16 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
 }
 
 TEST_F(LiveTest, IdleClientsDoNotHoldUpOthers) {
-  StartServer();
+  start_server();
   std::vector<int> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(Dial(port_));
+  for (int i = 0; i < 3; ++i) idle.push_back(dial(port_));
   ASSERT_EQ(send(idle[0], "\0\0", 2, MSG_NOSIGNAL), 2);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   for (int fd : idle) close(fd);
 }
 
 TEST_F(LiveTest, ServesConcurrentClients) {
-  StartServer();
+  start_server();
   std::vector<int> failures(8, 0);
   std::vector<std::thread> threads;
   for (int& failed : failures) {
@@ -433,11 +433,11 @@ TEST_F(LiveTest, ServesConcurrentClients) {
 }
 
 TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
-  StartServer();
+  start_server();
   const int before = g_resolver_calls;
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   EXPECT_EQ(g_resolver_calls, before);
-  SetServer("localhost", port_);
+  set_server("localhost", port_);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   EXPECT_EQ(g_resolver_calls, before + 1);
 }
@@ -468,8 +468,8 @@ TEST_F(ClientTest, CallsBeforeInitFailAndCloseIsAlwaysSafe) {
 TEST_F(ClientTest, BadArgumentsAndAddressesAreRefused) {
   ASSERT_EQ(ZEBC_Init(), 0);
   std::uint16_t port = 0;
-  close(Listen(1, &port));
-  SetServer("127.0.0.1", port);
+  close(listen_on(1, &port));
+  set_server("127.0.0.1", port);
   const std::string oversize(protocol::kMaxPayload, 'x');
   const std::function<int()> invalid[] = {
       [] { return ZEBC_Adm_Close(nullptr, kPassword); },
@@ -492,33 +492,33 @@ TEST_F(ClientTest, BadArgumentsAndAddressesAreRefused) {
 TEST_F(ClientTest, SilentServerTimesOutWithinTheBound) {
   ASSERT_EQ(ZEBC_Init(), 0);
   std::uint16_t port = 0;
-  int listener = Listen(8, &port);
-  SetServer("127.0.0.1", port);
+  int listener = listen_on(8, &port);
+  set_server("127.0.0.1", port);
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kTimeout);
-  EXPECT_LE(SecondsSince(start), 3 + 1 + 2);
-  EXPECT_GE(SecondsSince(start), 2.5) << "gave up before the answer timeout";
+  EXPECT_LE(seconds_since(start), 3 + 1 + 2);
+  EXPECT_GE(seconds_since(start), 2.5) << "gave up before the answer timeout";
   close(listener);
 }
 
 TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
   ASSERT_EQ(ZEBC_Init(), 0);
   std::uint16_t port = 0;
-  int listener = Listen(0, &port);
+  int listener = listen_on(0, &port);
   // A full accept queue: further connection attempts then go unanswered.
   std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) fillers.push_back(Dial(port, 5, SOCK_NONBLOCK));
-  SetServer("127.0.0.1", port);
+  for (int i = 0; i < 4; ++i) fillers.push_back(dial(port, 5, SOCK_NONBLOCK));
+  set_server("127.0.0.1", port);
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
-  EXPECT_LE(SecondsSince(start), 1 + 2);
+  EXPECT_LE(seconds_since(start), 1 + 2);
   for (int fd : fillers) close(fd);
   close(listener);
 }
 
 TEST_F(ClientTest, ResolverThatDoesNotAnswerIsUnreachableWithinTheBound) {
   ASSERT_EQ(ZEBC_Init(), 0);
-  SetServer("zeb.stalled", 47170);
+  set_server("zeb.stalled", 47170);
   const int before = g_resolver_calls;
   const std::function<int()> calls[] = {
       [] { return ZEBC_Adm_Close(kUser, kPassword); },
@@ -527,7 +527,7 @@ TEST_F(ClientTest, ResolverThatDoesNotAnswerIsUnreachableWithinTheBound) {
   for (const auto& call : calls) {
     Clock::time_point start = Clock::now();
     EXPECT_EQ(call(), status::kUnreachable);
-    EXPECT_LE(SecondsSince(start), 1 + 2);
+    EXPECT_LE(seconds_since(start), 1 + 2);
   }
   EXPECT_EQ(g_resolver_calls, before + 2);
 }

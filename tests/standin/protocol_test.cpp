@@ -12,12 +12,12 @@
 namespace zeb::protocol {
 namespace {
 
-using test::Text;
-using test::U32;
+using test::text_bytes;
+using test::u32_bytes;
 
-std::string_view PayloadOf(const std::string& frame) {
+std::string_view payload_of(const std::string& frame) {
   std::string_view payload;
-  EXPECT_EQ(ExtractFrame(frame, &payload), FrameState::kComplete);
+  EXPECT_EQ(extract_frame(frame, &payload), FrameState::kComplete);
   EXPECT_EQ(payload.size() + kHeaderSize, frame.size());
   return payload;
 }
@@ -30,11 +30,11 @@ TEST(RequestCodec, RoundTripsEveryOperation) {
                               {Op::kDump, "admin", "pw", "/tmp/caf\xe9.bin"},
                               {Op::kReload, binary, binary, binary}};
   for (const Request& request : requests) {
-    SCOPED_TRACE(OpName(request.op));
+    SCOPED_TRACE(op_name(request.op));
     std::string frame;
-    ASSERT_TRUE(EncodeRequest(request, &frame));
+    ASSERT_TRUE(encode_request(request, &frame));
     Request decoded;
-    ASSERT_EQ(DecodeRequest(PayloadOf(frame), &decoded), status::kOk);
+    ASSERT_EQ(decode_request(payload_of(frame), &decoded), status::kOk);
     EXPECT_EQ(decoded.op, request.op);
     EXPECT_EQ(decoded.user, request.user);
     EXPECT_EQ(decoded.password, request.password);
@@ -46,16 +46,16 @@ TEST(RequestCodec, RefusesTextsBeyondTheFrameLimit) {
   // Opcode and three length prefixes leave this much room for the texts.
   const std::size_t room = kMaxPayload - 1 - 3 * 4;
   std::string frame;
-  EXPECT_TRUE(EncodeRequest({Op::kDump, "u", "p", std::string(room - 2, 'f')}, &frame));
-  EXPECT_FALSE(EncodeRequest({Op::kDump, "u", "p", std::string(room - 1, 'f')}, &frame));
-  EXPECT_FALSE(EncodeRequest({Op::kStop, std::string(kMaxPayload, 'u'), "p", ""}, &frame));
+  EXPECT_TRUE(encode_request({Op::kDump, "u", "p", std::string(room - 2, 'f')}, &frame));
+  EXPECT_FALSE(encode_request({Op::kDump, "u", "p", std::string(room - 1, 'f')}, &frame));
+  EXPECT_FALSE(encode_request({Op::kStop, std::string(kMaxPayload, 'u'), "p", ""}, &frame));
 }
 
 TEST(RequestCodec, RefusesMalformedPayloads) {
-  const std::string credentials = Text("admin") + Text("pw");
+  const std::string credentials = text_bytes("admin") + text_bytes("pw");
   // Each case below is one fault away from this valid request.
   Request reference;
-  ASSERT_EQ(DecodeRequest("\x04" + credentials + Text("f"), &reference), status::kOk);
+  ASSERT_EQ(decode_request("\x04" + credentials + text_bytes("f"), &reference), status::kOk);
   const struct {
     const char* name;
     std::string payload;
@@ -64,20 +64,20 @@ TEST(RequestCodec, RefusesMalformedPayloads) {
       {"opcode zero", std::string(1, '\0')},
       {"opcode past the last", "\x06" + credentials},
       {"opcode 0xff", "\xff"},
-      {"versions with a field", "\x01" + Text("x")},
+      {"versions with a field", "\x01" + text_bytes("x")},
       {"trailing byte", "\x01x"},
-      {"stop without password", "\x02" + Text("admin")},
-      {"stop with a file", "\x02" + credentials + Text("f")},
+      {"stop without password", "\x02" + text_bytes("admin")},
+      {"stop with a file", "\x02" + credentials + text_bytes("f")},
       {"dump without file", "\x04" + credentials},
       {"length prefix cut short", "\x04" + credentials + std::string(2, '\0')},
-      {"length beyond payload", "\x05" + credentials + U32(10) + "abc"},
-      {"length 0xffffffff", "\x02" + U32(0xffffffffu) + "admin"},
-      {"oversize", "\x04" + credentials + Text(std::string(kMaxPayload, 'f'))},
+      {"length beyond payload", "\x05" + credentials + u32_bytes(10) + "abc"},
+      {"length 0xffffffff", "\x02" + u32_bytes(0xffffffffu) + "admin"},
+      {"oversize", "\x04" + credentials + text_bytes(std::string(kMaxPayload, 'f'))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Request untouched{Op::kStop, "keep", "keep", "keep"};
-    EXPECT_EQ(DecodeRequest(c.payload, &untouched), status::kProtocolError);
+    EXPECT_EQ(decode_request(c.payload, &untouched), status::kProtocolError);
     EXPECT_EQ(untouched.user, "keep");
   }
 }
@@ -96,9 +96,9 @@ TEST(AnswerCodec, RoundTrips) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer.status);
     std::string frame;
-    ASSERT_TRUE(EncodeAnswer(c.op, c.answer, &frame));
+    ASSERT_TRUE(encode_answer(c.op, c.answer, &frame));
     Answer decoded;
-    ASSERT_EQ(DecodeAnswer(c.op, PayloadOf(frame), &decoded), status::kOk);
+    ASSERT_EQ(decode_answer(c.op, payload_of(frame), &decoded), status::kOk);
     EXPECT_EQ(decoded.status, c.answer.status);
     EXPECT_EQ(decoded.server_version, c.answer.server_version);
     EXPECT_EQ(decoded.protocol_version, c.answer.protocol_version);
@@ -113,17 +113,20 @@ TEST(AnswerCodec, RefusesMalformedPayloads) {
   } cases[] = {
       {"empty", Op::kDump, ""},
       {"status cut short", Op::kDump, std::string(3, '\0')},
-      {"bytes after a status", Op::kReset, U32(0) + "x"},
-      {"versions without texts", Op::kVersions, U32(0)},
-      {"versions with one text", Op::kVersions, U32(0) + Text("zebserver")},
-      {"second text cut short", Op::kVersions, U32(0) + Text("zebserver") + U32(5) + "1"},
-      {"bytes after the texts", Op::kVersions, U32(0) + Text("a") + Text("b") + "x"},
-      {"texts after a refusal", Op::kVersions, U32(static_cast<std::uint32_t>(-10)) + Text("a")},
+      {"bytes after a status", Op::kReset, u32_bytes(0) + "x"},
+      {"versions without texts", Op::kVersions, u32_bytes(0)},
+      {"versions with one text", Op::kVersions, u32_bytes(0) + text_bytes("zebserver")},
+      {"second text cut short", Op::kVersions,
+       u32_bytes(0) + text_bytes("zebserver") + u32_bytes(5) + "1"},
+      {"bytes after the texts", Op::kVersions,
+       u32_bytes(0) + text_bytes("a") + text_bytes("b") + "x"},
+      {"texts after a refusal", Op::kVersions,
+       u32_bytes(static_cast<std::uint32_t>(-10)) + text_bytes("a")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Answer untouched{7, "keep", "keep"};
-    EXPECT_EQ(DecodeAnswer(c.op, c.payload, &untouched), status::kProtocolError);
+    EXPECT_EQ(decode_answer(c.op, c.payload, &untouched), status::kProtocolError);
     EXPECT_EQ(untouched.status, 7);
   }
 }
@@ -137,19 +140,19 @@ TEST(FrameExtraction, WaitsForWholeFramesAndRefusesBadLengths) {
   } cases[] = {
       {"nothing yet", "", FrameState::kIncomplete, ""},
       {"header cut short", std::string(3, '\0'), FrameState::kIncomplete, ""},
-      {"payload cut short", U32(5) + "abcd", FrameState::kIncomplete, ""},
-      {"zero length", U32(0), FrameState::kInvalid, ""},
-      {"one past the limit", U32(kMaxPayload + 1), FrameState::kInvalid, ""},
-      {"0xffffffff", U32(0xffffffffu), FrameState::kInvalid, ""},
-      {"exact", U32(2) + "ab", FrameState::kComplete, "ab"},
-      {"followed by more", U32(2) + "abc", FrameState::kComplete, "ab"},
-      {"at the limit", U32(kMaxPayload) + std::string(kMaxPayload, 'x'), FrameState::kComplete,
-       std::string(kMaxPayload, 'x')},
+      {"payload cut short", u32_bytes(5) + "abcd", FrameState::kIncomplete, ""},
+      {"zero length", u32_bytes(0), FrameState::kInvalid, ""},
+      {"one past the limit", u32_bytes(kMaxPayload + 1), FrameState::kInvalid, ""},
+      {"0xffffffff", u32_bytes(0xffffffffu), FrameState::kInvalid, ""},
+      {"exact", u32_bytes(2) + "ab", FrameState::kComplete, "ab"},
+      {"followed by more", u32_bytes(2) + "abc", FrameState::kComplete, "ab"},
+      {"at the limit", u32_bytes(kMaxPayload) + std::string(kMaxPayload, 'x'),
+       FrameState::kComplete, std::string(kMaxPayload, 'x')},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string_view payload;
-    EXPECT_EQ(ExtractFrame(c.buffer, &payload), c.state);
+    EXPECT_EQ(extract_frame(c.buffer, &payload), c.state);
     if (c.state == FrameState::kComplete) {
       EXPECT_EQ(payload, c.payload);
     }

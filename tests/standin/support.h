@@ -1,5 +1,6 @@
 // Files, raw sockets and a zebserver child for the tests that run the built server.
-#pragma once
+#ifndef ZEBCMD_TESTS_SUPPORT_H
+#define ZEBCMD_TESTS_SUPPORT_H
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -39,22 +40,22 @@ using namespace std::chrono_literals;
 constexpr const char* kUser = "admin";
 constexpr const char* kPassword = "mot47vek,raz;";
 
-inline std::string ReadFile(const fs::path& path) {
+inline std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
 }
 
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
+inline void write_file(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-inline void SetServer(const std::string& host, std::uint16_t port) {
+inline void set_server(const std::string& host, std::uint16_t port) {
   setenv("ZEB_SERVER", (host + ":" + std::to_string(port)).c_str(), 1);
 }
 
-inline sockaddr_in Loopback(std::uint16_t port) {
+inline sockaddr_in loopback(std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -64,11 +65,11 @@ inline sockaddr_in Loopback(std::uint16_t port) {
 
 // A raw client with a bound on every receive; with SOCK_NONBLOCK the connection may still be on
 // its way.
-inline int Dial(std::uint16_t port, int seconds = 5, int flags = 0) {
+inline int dial(std::uint16_t port, int seconds = 5, int flags = 0) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
   timeval limit{seconds, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  sockaddr_in address = Loopback(port);
+  sockaddr_in address = loopback(port);
   int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   if (flags == 0) {
     EXPECT_EQ(connected, 0) << std::strerror(errno);
@@ -97,11 +98,11 @@ class TempDir {
 // One zebserver child, reaped whatever happens, its journal read from a file.
 class Server {
  public:
-  ~Server() { Stop(); }
+  ~Server() { stop(); }
 
   // Standard output goes to the journal file, or to descriptor output when one is given.
-  bool Spawn(std::vector<std::string> args, const fs::path& journal,
-             const fs::path& errors = "/dev/null", int output = -1) {
+  bool spawn_server(std::vector<std::string> args, const fs::path& journal,
+                    const fs::path& errors = "/dev/null", int output = -1) {
     journal_ = journal;
     taken_ = 0;
     args.insert(args.begin(), ZEBSERVER_PATH);
@@ -124,36 +125,36 @@ class Server {
 
   // Spawns it on a free port with --journal, reads the port from the first line and points the
   // library at it.
-  bool Start(std::vector<std::string> args, const fs::path& journal) {
+  bool start_process(std::vector<std::string> args, const fs::path& journal) {
     std::error_code ignored;
     fs::remove(journal, ignored);
     args.insert(args.begin(), {"--port", "0", "--journal", journal.string()});
     const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const bool spawned = Spawn(std::move(args), journal, "/dev/null", nowhere);
+    const bool spawned = spawn_server(std::move(args), journal, "/dev/null", nowhere);
     close(nowhere);
     if (!spawned) return false;
-    const std::string first = NextLine(10s);
+    const std::string first = next_line(10s);
     std::smatch match;
     EXPECT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
         << first;
     if (match.empty()) return false;
     port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
-    SetServer("127.0.0.1", port_);
+    set_server("127.0.0.1", port_);
     return true;
   }
 
   // Next journal entry without its timestamp, once the timestamp's form is checked.
   std::string Journal() {
-    std::string line = NextLine(5s);
+    std::string line = next_line(5s);
     static const std::regex kLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (.*)");
     std::smatch match;
     return std::regex_match(line, match, kLine) ? match[1].str() : "malformed: " + line;
   }
 
   // All journal lines without their timestamps, the listening line first.
-  std::vector<std::string> Lines() const {
+  std::vector<std::string> journal_lines() const {
     std::vector<std::string> lines;
-    std::istringstream in(ReadFile(journal_));
+    std::istringstream in(read_file(journal_));
     for (std::string line; std::getline(in, line);) {
       std::size_t space = line.find(' ');
       lines.push_back(line.rfind("listening", 0) == 0 || space == std::string::npos
@@ -163,13 +164,13 @@ class Server {
     return lines;
   }
 
-  long Count(const std::string& line) const {
-    std::vector<std::string> lines = Lines();
+  long count_of(const std::string& line) const {
+    std::vector<std::string> lines = journal_lines();
     return std::count(lines.begin(), lines.end(), line);
   }
 
   // Exit code once the child ends by itself, -1 if it does not within the timeout.
-  int WaitExit(std::chrono::milliseconds timeout) {
+  int wait_exit(std::chrono::milliseconds timeout) {
     for (Clock::time_point end = Clock::now() + timeout; pid_ > 0;
          std::this_thread::sleep_for(5ms)) {
       int raw = 0;
@@ -182,9 +183,9 @@ class Server {
     return -1;
   }
 
-  bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+  bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
-  void Kill() {
+  void kill_server() {
     if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
@@ -192,11 +193,11 @@ class Server {
   }
 
   // SIGTERM; the exit status, or -1 when it had to be killed.
-  int Stop() {
+  int stop() {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
-    const int status = WaitExit(5s);
-    if (status < 0) Kill();
+    const int status = wait_exit(5s);
+    if (status < 0) kill_server();
     return status;
   }
 
@@ -205,7 +206,7 @@ class Server {
   pid_t pid() const { return pid_; }
 
   // Descriptors the server holds open, -1 when they cannot be listed.
-  long OpenDescriptors() const {
+  long open_descriptors() const {
     std::error_code error;
     fs::directory_iterator entries("/proc/" + std::to_string(pid_) + "/fd", error);
     return error ? -1 : std::distance(entries, fs::directory_iterator());
@@ -213,9 +214,9 @@ class Server {
 
  private:
   // The journal line after the last one taken, without its newline; empty after the timeout.
-  std::string NextLine(std::chrono::milliseconds timeout) {
+  std::string next_line(std::chrono::milliseconds timeout) {
     for (Clock::time_point end = Clock::now() + timeout;; std::this_thread::sleep_for(2ms)) {
-      const std::string journal = ReadFile(journal_);
+      const std::string journal = read_file(journal_);
       const std::size_t newline = journal.find('\n', taken_);
       if (newline != std::string::npos) {
         std::string line = journal.substr(taken_, newline - taken_);
@@ -233,3 +234,5 @@ class Server {
 };
 
 }  // namespace zeb::test
+
+#endif

@@ -36,7 +36,7 @@ class StderrReplaced {
 };
 
 // Everything in the pipe right now; the reading end is non-blocking.
-std::string Drain(int fd) {
+std::string drain(int fd) {
   std::string out;
   char buffer[65536];
   ssize_t n;
@@ -116,11 +116,11 @@ TEST_P(PosixStalledChannel, MessageWaitsAtMostTheBound) {
     }
     // Once awake it keeps up; a reader that sleeps past the bound wakes only after the return.
     while (!returned) {
-      drained += Drain(ends[0]);
+      drained += drain(ends[0]);
       std::this_thread::sleep_for(1ms);
     }
     std::this_thread::sleep_for(20ms);
-    drained += Drain(ends[0]);
+    drained += drain(ends[0]);
   });
   const Clock::time_point start = Clock::now();
   {

@@ -30,7 +30,7 @@ namespace {
 
 constexpr DWORD kRunTimeoutMs = 25000;
 
-std::string Hex(const std::string& bytes) {
+std::string to_hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
   for (unsigned char byte : bytes) {
@@ -40,19 +40,19 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
-int HexDigit(wchar_t c) {
+int hex_digit(wchar_t c) {
   if (c >= L'0' && c <= L'9') return c - L'0';
   if (c >= L'a' && c <= L'f') return c - L'a' + 10;
   if (c >= L'A' && c <= L'F') return c - L'A' + 10;
   return -1;
 }
 
-std::optional<std::wstring> FromHexUtf8(const std::wstring& hex) {
+std::optional<std::wstring> from_hex_utf8(const std::wstring& hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int high = HexDigit(hex[i]);
-    int low = HexDigit(hex[i + 1]);
+    int high = hex_digit(hex[i]);
+    int low = hex_digit(hex[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes.push_back(static_cast<char>(high * 16 + low));
   }
@@ -66,13 +66,13 @@ std::optional<std::wstring> FromHexUtf8(const std::wstring& hex) {
   return text;
 }
 
-int Fail(const char* what) {
+int fail(const char* what) {
   std::fprintf(stderr, "debug_harness: %s (error %lu)\n", what, GetLastError());
   return 2;
 }
 
 // A temporary file the child inherits as a standard handle; it disappears once closed.
-HANDLE CreateCapture() {
+HANDLE create_capture() {
   wchar_t folder[MAX_PATH];
   wchar_t name[MAX_PATH];
   if (GetTempPathW(MAX_PATH, folder) == 0 || GetTempFileNameW(folder, L"zeb", 0, name) == 0) {
@@ -85,7 +85,7 @@ HANDLE CreateCapture() {
 }
 
 // The child shares the handle's file position, so the file is read again from its start.
-bool ReadCapture(HANDLE file, std::string* bytes) {
+bool read_capture(HANDLE file, std::string* bytes) {
   LARGE_INTEGER start{};
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
   char chunk[4096];
@@ -102,7 +102,7 @@ struct Run {
   DWORD exit_code = 0;
 };
 
-int Debug(const std::wstring& program, std::wstring command_line, const STARTUPINFOW& startup,
+int debug(const std::wstring& program, std::wstring command_line, const STARTUPINFOW& startup,
           Run* run) {
   zebcmd::relay::Launch launch;
   launch.program = program;
@@ -111,7 +111,7 @@ int Debug(const std::wstring& program, std::wstring command_line, const STARTUPI
   launch.timeout_ms = kRunTimeoutMs;
   zebcmd::relay::Outcome outcome =
       zebcmd::relay::run(launch, [run](const zebcmd::relay::Message& message) {
-        run->lines.push_back((message.wide ? "wide-message " : "message ") + Hex(message.bytes));
+        run->lines.push_back((message.wide ? "wide-message " : "message ") + to_hex(message.bytes));
       });
   SetLastError(outcome.system_error);
   switch (outcome.failure) {
@@ -119,13 +119,13 @@ int Debug(const std::wstring& program, std::wstring command_line, const STARTUPI
       run->exit_code = outcome.exit_code;
       return 0;
     case zebcmd::relay::Failure::kStart:
-      return Fail("cannot start the program");
+      return fail("cannot start the program");
     case zebcmd::relay::Failure::kTimeout:
-      return Fail("the program did not finish in time");
+      return fail("the program did not finish in time");
     case zebcmd::relay::Failure::kReadMessage:
-      return Fail("cannot read a debug string");
+      return fail("cannot read a debug string");
     default:
-      return Fail("cannot wait for the program");
+      return fail("cannot wait for the program");
   }
 }
 
@@ -137,7 +137,7 @@ struct PipeReader {
 
 // Each read of a message-mode pipe returns one write of the other end, so the boundaries
 // between writes survive. Ends when every writing end is closed.
-DWORD WINAPI ReadWrites(void* context) {
+DWORD WINAPI read_writes(void* context) {
   auto* reader = static_cast<PipeReader*>(context);
   std::string message;
   char chunk[65536];
@@ -145,7 +145,7 @@ DWORD WINAPI ReadWrites(void* context) {
     DWORD got = 0;
     if (ReadFile(reader->pipe, chunk, sizeof chunk, &got, nullptr)) {
       message.append(chunk, got);
-      reader->lines.push_back("write " + Hex(message));
+      reader->lines.push_back("write " + to_hex(message));
       message.clear();
       continue;
     }
@@ -161,7 +161,7 @@ DWORD WINAPI ReadWrites(void* context) {
 
 // The program's standard output as the writing end of a message pipe; the reading end is
 // returned in *reading.
-HANDLE CreateWritesPipe(HANDLE* reading) {
+HANDLE create_writes_pipe(HANDLE* reading) {
   std::wstring name = L"\\\\.\\pipe\\zebcmd-harness-" + std::to_wstring(GetCurrentProcessId()) +
                       L"-" + std::to_wstring(GetTickCount64());
   *reading = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -172,12 +172,12 @@ HANDLE CreateWritesPipe(HANDLE* reading) {
   return CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
 }
 
-int RunPlainly(const std::wstring& program, std::wstring command_line, STARTUPINFOW startup,
-               HANDLE reading, Run* run) {
+int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPINFOW startup,
+                HANDLE reading, Run* run) {
   // Left to the process's end, not freed, if the reading thread cannot be stopped.
   auto* reader = new PipeReader{reading, {}, 0};
-  HANDLE thread = CreateThread(nullptr, 0, ReadWrites, reader, 0, nullptr);
-  if (thread == nullptr) return Fail("cannot start the reading thread");
+  HANDLE thread = CreateThread(nullptr, 0, read_writes, reader, 0, nullptr);
+  if (thread == nullptr) return fail("cannot start the reading thread");
   PROCESS_INFORMATION child{};
   BOOL started = CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
                                 nullptr, nullptr, &startup, &child);
@@ -186,20 +186,20 @@ int RunPlainly(const std::wstring& program, std::wstring command_line, STARTUPIN
   CloseHandle(startup.hStdOutput);
   if (!started) {
     SetLastError(start_error);
-    return Fail("cannot start the program");
+    return fail("cannot start the program");
   }
   int failure = 0;
   if (WaitForSingleObject(child.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 3);
     WaitForSingleObject(child.hProcess, kRunTimeoutMs);
-    failure = Fail("the program did not finish in time");
+    failure = fail("the program did not finish in time");
   }
   GetExitCodeProcess(child.hProcess, &run->exit_code);
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
   // A process the program started with its standard output keeps the pipe open.
   if (WaitForSingleObject(thread, kRunTimeoutMs) != WAIT_OBJECT_0) {
-    return failure != 0 ? failure : Fail("the standard output stayed open");
+    return failure != 0 ? failure : fail("the standard output stayed open");
   }
   CloseHandle(thread);
   run->lines = std::move(reader->lines);
@@ -207,23 +207,23 @@ int RunPlainly(const std::wstring& program, std::wstring command_line, STARTUPIN
   delete reader;
   if (failure == 0 && read_error != 0) {
     SetLastError(read_error);
-    failure = Fail("cannot read the standard output");
+    failure = fail("cannot read the standard output");
   }
   return failure;
 }
 
-int RunHarness(bool writes, const std::wstring& program, const std::wstring& tail) {
+int run_harness(bool writes, const std::wstring& program, const std::wstring& tail) {
   std::wstring command_line = L"\"" + program + L"\"";
   if (!tail.empty()) command_line += L" " + tail;
 
   HANDLE reading = INVALID_HANDLE_VALUE;
-  HANDLE out = writes ? CreateWritesPipe(&reading) : CreateCapture();
-  HANDLE err = CreateCapture();
+  HANDLE out = writes ? create_writes_pipe(&reading) : create_capture();
+  HANDLE err = create_capture();
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
                           OPEN_EXISTING, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
-    return Fail("cannot create the standard handles");
+    return fail("cannot create the standard handles");
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -232,12 +232,12 @@ int RunHarness(bool writes, const std::wstring& program, const std::wstring& tai
   startup.hStdOutput = out;
   startup.hStdError = err;
   Run run;
-  int failure = writes ? RunPlainly(program, command_line, startup, reading, &run)
-                       : Debug(program, command_line, startup, &run);
+  int failure = writes ? run_plainly(program, command_line, startup, reading, &run)
+                       : debug(program, command_line, startup, &run);
   CloseHandle(in);
   std::string out_bytes;
   std::string err_bytes;
-  bool captured = ReadCapture(err, &err_bytes) && (writes || ReadCapture(out, &out_bytes));
+  bool captured = read_capture(err, &err_bytes) && (writes || read_capture(out, &out_bytes));
   if (writes) {
     CloseHandle(reading);
   } else {
@@ -245,10 +245,10 @@ int RunHarness(bool writes, const std::wstring& program, const std::wstring& tai
   }
   CloseHandle(err);
   if (failure != 0) return failure;
-  if (!captured) return Fail("cannot read the standard output or error");
+  if (!captured) return fail("cannot read the standard output or error");
   for (const std::string& line : run.lines) std::printf("%s\n", line.c_str());
-  if (!writes) std::printf("stdout %s\n", Hex(out_bytes).c_str());
-  std::printf("stderr %s\nexit %lu\n", Hex(err_bytes).c_str(), run.exit_code);
+  if (!writes) std::printf("stdout %s\n", to_hex(out_bytes).c_str());
+  std::printf("stderr %s\nexit %lu\n", to_hex(err_bytes).c_str(), run.exit_code);
   return std::fflush(stdout) == 0 ? 0 : 2;
 }
 
@@ -264,12 +264,12 @@ int main() {
     std::fprintf(stderr, "usage: debug_harness [--writes] HEX_PROGRAM [HEX_TAIL]\n");
     return 2;
   }
-  std::optional<std::wstring> program = FromHexUtf8(arguments[first]);
-  std::optional<std::wstring> tail = FromHexUtf8(count == first + 2 ? arguments[first + 1] : L"");
+  std::optional<std::wstring> program = from_hex_utf8(arguments[first]);
+  std::optional<std::wstring> tail = from_hex_utf8(count == first + 2 ? arguments[first + 1] : L"");
   LocalFree(arguments);
   if (!program || program->empty() || !tail) {
     std::fprintf(stderr, "debug_harness: the arguments must be UTF-8 in hex\n");
     return 2;
   }
-  return RunHarness(writes, *program, *tail);
+  return run_harness(writes, *program, *tail);
 }

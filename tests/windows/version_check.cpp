@@ -37,7 +37,7 @@ constexpr StringEntry kStrings[] = {
     {L"LegalCopyright", L"Copyright (C) 2026 ZEBCmd developers"},
 };
 
-std::string Utf8(const std::wstring& text) {
+std::string to_utf8(const std::wstring& text) {
   if (text.empty()) return std::string();
   int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                  nullptr, nullptr);
@@ -49,7 +49,7 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-std::wstring DefaultProgram() {
+std::wstring default_program() {
   wchar_t self[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path(self, length);
@@ -60,50 +60,50 @@ class Checker {
  public:
   explicit Checker(const std::vector<char>& block) : block_(block) {}
 
-  void Fixed() {
+  void check_fixed() {
     VS_FIXEDFILEINFO* info = nullptr;
     UINT size = 0;
-    if (!Query(L"\\", reinterpret_cast<void**>(&info), &size) || size < sizeof *info) {
-      Differ("no fixed file information");
+    if (!query_value(L"\\", reinterpret_cast<void**>(&info), &size) || size < sizeof *info) {
+      differ("no fixed file information");
       return;
     }
-    Expect("signature", info->dwSignature, VS_FFI_SIGNATURE);
-    Expect("file version (high)", info->dwFileVersionMS, kVersionHigh);
-    Expect("file version (low)", info->dwFileVersionLS, kVersionLow);
-    Expect("product version (high)", info->dwProductVersionMS, kVersionHigh);
-    Expect("product version (low)", info->dwProductVersionLS, kVersionLow);
-    Expect("file type", info->dwFileType, VFT_APP);
+    expect("signature", info->dwSignature, VS_FFI_SIGNATURE);
+    expect("file version (high)", info->dwFileVersionMS, kVersionHigh);
+    expect("file version (low)", info->dwFileVersionLS, kVersionLow);
+    expect("product version (high)", info->dwProductVersionMS, kVersionHigh);
+    expect("product version (low)", info->dwProductVersionLS, kVersionLow);
+    expect("file type", info->dwFileType, VFT_APP);
   }
 
   void Translation() {
     WORD* pairs = nullptr;
     UINT size = 0;
-    if (!Query(L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &size)) {
-      Differ("no Translation entry");
+    if (!query_value(L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &size)) {
+      differ("no Translation entry");
       return;
     }
-    Expect("Translation size", size, 2 * sizeof(WORD));
+    expect("Translation size", size, 2 * sizeof(WORD));
     if (size >= 2 * sizeof(WORD)) {
-      Expect("Translation language", pairs[0], kFrench);
-      Expect("Translation code page", pairs[1], kUnicode);
+      expect("Translation language", pairs[0], kFrench);
+      expect("Translation code page", pairs[1], kUnicode);
     }
   }
 
-  void Strings() {
+  void check_strings() {
     for (const StringEntry& entry : kStrings) {
       std::wstring path = std::wstring(L"\\StringFileInfo\\040c04b0\\") + entry.name;
       wchar_t* value = nullptr;
       UINT length = 0;
-      if (!Query(path.c_str(), reinterpret_cast<void**>(&value), &length)) {
-        Differ("no string " + Utf8(entry.name));
+      if (!query_value(path.c_str(), reinterpret_cast<void**>(&value), &length)) {
+        differ("no string " + to_utf8(entry.name));
         continue;
       }
       // The length may or may not count the terminating NUL; the text ends at the first one.
       std::wstring actual(value, length);
       actual = actual.substr(0, actual.find(L'\0'));
       if (actual != entry.value) {
-        Differ(Utf8(entry.name) + " is \"" + Utf8(actual) + "\", expected \"" + Utf8(entry.value) +
-               "\"");
+        differ(to_utf8(entry.name) + " is \"" + to_utf8(actual) + "\", expected \"" +
+               to_utf8(entry.value) + "\"");
       }
     }
   }
@@ -111,19 +111,19 @@ class Checker {
   int differences() const { return differences_; }
 
  private:
-  bool Query(const wchar_t* path, void** value, UINT* size) {
+  bool query_value(const wchar_t* path, void** value, UINT* size) {
     return VerQueryValueW(block_.data(), path, value, size) && *value != nullptr;
   }
 
-  void Expect(const char* what, unsigned long actual, unsigned long expected) {
+  void expect(const char* what, unsigned long actual, unsigned long expected) {
     if (actual != expected) {
       char text[160];
       std::snprintf(text, sizeof text, "%s is 0x%08lx, expected 0x%08lx", what, actual, expected);
-      Differ(text);
+      differ(text);
     }
   }
 
-  void Differ(const std::string& text) {
+  void differ(const std::string& text) {
     std::printf("%s\n", text.c_str());
     ++differences_;
   }
@@ -137,22 +137,22 @@ class Checker {
 int main() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::wstring program = arguments != nullptr && count > 1 ? arguments[1] : DefaultProgram();
+  std::wstring program = arguments != nullptr && count > 1 ? arguments[1] : default_program();
   if (arguments != nullptr) LocalFree(arguments);
 
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
   std::vector<char> block(size);
   if (size == 0 || !GetFileVersionInfoW(program.c_str(), 0, size, block.data())) {
-    std::printf("cannot read the version resource of %s (error %lu)\n", Utf8(program).c_str(),
+    std::printf("cannot read the version resource of %s (error %lu)\n", to_utf8(program).c_str(),
                 GetLastError());
     return 2;
   }
   Checker checker(block);
-  checker.Fixed();
+  checker.check_fixed();
   checker.Translation();
-  checker.Strings();
+  checker.check_strings();
   if (checker.differences() != 0) return 1;
-  std::printf("version resource of %s as expected\n", Utf8(program).c_str());
+  std::printf("version resource of %s as expected\n", to_utf8(program).c_str());
   return 0;
 }
