@@ -14,7 +14,7 @@ import tempfile
 from types import SimpleNamespace
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_target import CompanionTarget, skip_if_cannot_run  # noqa: E402
+from wine_target import CompanionTarget, report_table, skip_if_cannot_run  # noqa: E402
 
 CANNOT_RUN = 0xFFFFFFFF
 DLL_NOT_FOUND = 0xC0000135
@@ -56,15 +56,7 @@ def main():
     for name in ("--companion", "--tool", "--wine", "--harness"):
         parser.add_argument(name, required=True)
     options = parser.parse_args()
-    failed = 0
-    for case in CASES:
-        problems = run(case, options)
-        print(f"{'FAIL' if problems else 'ok  '} {case[0]}")
-        for problem in problems:
-            print(f"    {problem}")
-        failed += bool(problems)
-    print(f"{len(CASES) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    return report_table(CASES, lambda case: run(case, options))
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ import sys
 import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_target import WineTarget, skip_if_cannot_run  # noqa: E402
+from wine_target import WineTarget, report_table, skip_if_cannot_run  # noqa: E402
 
 
 def listener_that(answer):
@@ -78,15 +78,7 @@ def main():
     parser.add_argument("--wine", required=True)
     parser.add_argument("--harness", required=True)
     target = WineTarget(parser.parse_args())
-    failed = 0
-    for case in CASES:
-        problems = run(case, target)
-        print(f"{'FAIL' if problems else 'ok  '} {case[0]}")
-        for problem in problems:
-            print(f"    {problem}")
-        failed += bool(problems)
-    print(f"{len(CASES) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    return report_table(CASES, lambda case: run(case, target))
 
 
 if __name__ == "__main__":
