@@ -3,9 +3,10 @@
 # tools (objdump, gendef, dlltool). A wrong convention would not fail at link time but corrupt
 # the stack on every call, so anything that cannot be told for sure is refused here.
 
-# Each function with the bytes of arguments it takes on 32-bit x86.
-set(ZEBCLI_FUNCTIONS ZEBC_Init:0 ZEBC_Close:0 ZEBC_GetVersions:16 ZEBC_Adm_Close:8
-                     ZEBC_Adm_Restart:8 ZEBC_Adm_Dump:12 ZEBC_Adm_Reload:12)
+# The seven functions as a 32-bit __stdcall build names them: the name, "@" and the bytes of
+# arguments the function takes off the stack.
+set(ZEBCLI_FUNCTIONS ZEBC_Init@0 ZEBC_Close@0 ZEBC_GetVersions@16 ZEBC_Adm_Close@8
+                     ZEBC_Adm_Restart@8 ZEBC_Adm_Dump@12 ZEBC_Adm_Reload@12)
 
 # Stops the configure with the reason, given in parts after DLL.
 function(zebcli_refuse dll)
@@ -44,13 +45,11 @@ endfunction()
 function(zebcli_cleanup dll gendef out)
   zebcli_run(definitions ${gendef} - ${dll})
   set(seen)
-  foreach(entry IN LISTS ZEBCLI_FUNCTIONS)
-    string(REPLACE ":" ";" entry "${entry}")
-    list(GET entry 0 name)
-    list(GET entry 1 bytes)
-    if(bytes EQUAL 0)
+  foreach(decorated_name IN LISTS ZEBCLI_FUNCTIONS)
+    string(REGEX REPLACE "@.*" "" name "${decorated_name}")
+    if(decorated_name MATCHES "@0$")
       continue()
-    elseif(definitions MATCHES "\n${name}@${bytes}[ \n]")
+    elseif(definitions MATCHES "\n${decorated_name}[ \n]")
       list(APPEND seen callee)
     elseif(definitions MATCHES "\n${name}[ \n]")
       list(APPEND seen caller)
@@ -92,12 +91,10 @@ function(zebcli_import_dll dll call)
   set(plain)
   set(decorated)
   set(missing)
-  foreach(entry IN LISTS ZEBCLI_FUNCTIONS)
-    string(REPLACE ":" ";" entry "${entry}")
-    list(GET entry 0 name)
-    list(GET entry 1 bytes)
-    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND "${name}@${bytes}" IN_LIST exports)
-      list(APPEND decorated ${name}@${bytes})
+  foreach(decorated_name IN LISTS ZEBCLI_FUNCTIONS)
+    string(REGEX REPLACE "@.*" "" name "${decorated_name}")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND decorated_name IN_LIST exports)
+      list(APPEND decorated ${decorated_name})
     elseif(name IN_LIST exports)
       list(APPEND plain ${name})
     else()
@@ -144,11 +141,7 @@ function(zebcli_import_dll dll call)
     if(call STREQUAL "stdcall")
       set(convention "__stdcall, plain names")
       # Callers use the decorated names; the import library maps them to the plain exports.
-      set(names)
-      foreach(entry IN LISTS ZEBCLI_FUNCTIONS)
-        string(REPLACE ":" "@" entry "${entry}")
-        list(APPEND names ${entry})
-      endforeach()
+      set(names ${ZEBCLI_FUNCTIONS})
       set(kill_at --kill-at)
     else()
       set(convention "__cdecl")

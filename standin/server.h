@@ -67,8 +67,8 @@ class Journal {
   // One line, its line end added, without a timestamp (the listening line).
   void plain(std::string_view text);
   // One timestamped request line.
-  void Request(std::string_view op, std::string_view user, std::string_view file,
-               std::int32_t status);
+  void request_line(std::string_view op, std::string_view user, std::string_view file,
+                    std::int32_t status);
   // Writes what the output takes now.
   void flush_held();
   // The descriptor to poll for writing while lines are held, else -1.

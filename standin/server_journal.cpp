@@ -99,8 +99,8 @@ void Journal::plain(std::string_view text) {
   add(std::move(line));
 }
 
-void Journal::Request(std::string_view op, std::string_view user, std::string_view file,
-                      std::int32_t status) {
+void Journal::request_line(std::string_view op, std::string_view user, std::string_view file,
+                           std::int32_t status) {
   std::string line = timestamp();
   line += ' ';
   line += op;

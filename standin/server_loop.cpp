@@ -98,13 +98,13 @@ class Loop {
  public:
   Loop(int listener, Service* service, Journal* journal)
       : listener_(listener), service_(service), journal_(journal) {}
-  int Run();
+  int run();
 
  private:
   void accept_all();
   void read_from(Connection* connection);
   void write_to(Connection* connection);
-  void Answer(Connection* connection, protocol::Op op, const protocol::Answer& answer);
+  void send_answer(Connection* connection, protocol::Op op, const protocol::Answer& answer);
   void refuse(Connection* connection);
   void stop(Connection* connection);
   int poll_timeout() const;
@@ -117,7 +117,7 @@ class Loop {
   bool stopped_ = false;
 };
 
-int Loop::Run() {
+int Loop::run() {
   std::vector<pollfd> entries;
   while (!stopped_) {
     const bool accepting = Clock::now() >= accept_paused_until_;
@@ -223,23 +223,24 @@ void Loop::read_from(Connection* connection) {
     }
     if (peer_has_gone(connection->fd)) {
       // Nobody would learn the outcome; -4 is what the client saw.
-      journal_->Request(protocol::op_name(request.op), request.user, request.file,
-                        status::kTimeout);
+      journal_->request_line(protocol::op_name(request.op), request.user, request.file,
+                             status::kTimeout);
       connection->done = true;
       return;
     }
     protocol::Answer answer = service_->handle_request(request);
-    journal_->Request(protocol::op_name(request.op), request.user, request.file, answer.status);
+    journal_->request_line(protocol::op_name(request.op), request.user, request.file,
+                           answer.status);
     if (service_->stop_requested()) {
       stop(connection);
       return;
     }
-    Answer(connection, request.op, answer);
+    send_answer(connection, request.op, answer);
     return;
   }
 }
 
-void Loop::Answer(Connection* connection, protocol::Op op, const protocol::Answer& answer) {
+void Loop::send_answer(Connection* connection, protocol::Op op, const protocol::Answer& answer) {
   if (!protocol::encode_answer(op, answer, &connection->answer)) {
     connection->done = true;
     return;
@@ -249,10 +250,10 @@ void Loop::Answer(Connection* connection, protocol::Op op, const protocol::Answe
 }
 
 void Loop::refuse(Connection* connection) {
-  journal_->Request("invalid", "", "", status::kProtocolError);
+  journal_->request_line("invalid", "", "", status::kProtocolError);
   protocol::Answer answer;
   answer.status = status::kProtocolError;
-  Answer(connection, protocol::Op::kVersions, answer);
+  send_answer(connection, protocol::Op::kVersions, answer);
 }
 
 void Loop::write_to(Connection* connection) {
@@ -273,7 +274,7 @@ void Loop::stop(Connection* connection) {
   listener_ = -1;
   // A few bytes into an empty send buffer: they leave at once, no need to poll for them.
   protocol::Answer answer;
-  Answer(connection, protocol::Op::kStop, answer);
+  send_answer(connection, protocol::Op::kStop, answer);
   stopped_ = true;
 }
 
@@ -292,7 +293,7 @@ int serve(const Options& options, Service* service, Journal* journal) {
     return 1;
   }
   journal->plain("listening on 127.0.0.1:" + std::to_string(port));
-  return Loop(listener, service, journal).Run();
+  return Loop(listener, service, journal).run();
 }
 
 }  // namespace zeb::server

@@ -174,6 +174,21 @@ def check_case(case, target, server_path, folder):
     return problems
 
 
+def report_table(cases, check, name=lambda case: case[0]):
+    """Checks each case with check, which returns its problems; prints a line per case and the
+    summary, and returns the exit status (a failure too when no case ran)."""
+    passed = failed = 0
+    for case in cases:
+        problems = check(case)
+        print(f"{'FAIL' if problems else 'ok  '} {name(case)}")
+        for problem in problems:
+            print(f"    {problem}")
+        failed += bool(problems)
+        passed += not problems
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
 def main(cases=CASES, targets=TARGETS):
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
@@ -187,22 +202,9 @@ def main(cases=CASES, targets=TARGETS):
     parser.add_argument("--tool-prefix", help='wrapper command; "{log}" in it must stay empty')
     options = parser.parse_args()
     target = targets[options.target](options)
-    passed = failed = 0
-    for case in cases:
-        if options.case and case.name not in options.case:
-            continue
-        problems = run_case(case, target, options.server)
-        if problems:
-            failed += 1
-            print(f"FAIL {case.name}")
-            for problem in problems:
-                print(f"    {problem}")
-        else:
-            passed += 1
-            print(f"ok   {case.name}")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed or not passed else 0
-
+    selected = [case for case in cases if not options.case or case.name in options.case]
+    return report_table(selected, lambda case: run_case(case, target, options.server),
+                        lambda case: case.name)
 
 if __name__ == "__main__":
     sys.exit(skip_if_cannot_run(main))

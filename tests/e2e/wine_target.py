@@ -47,20 +47,6 @@ def check_loader_runs(loader):
         raise
 
 
-def report_table(cases, check):
-    """Checks each case (named by its first item) with check, which returns its problems;
-    prints a line per case and the summary, and returns the exit status."""
-    failed = 0
-    for case in cases:
-        problems = check(case)
-        print(f"{'FAIL' if problems else 'ok  '} {case[0]}")
-        for problem in problems:
-            print(f"    {problem}")
-        failed += bool(problems)
-    print(f"{len(cases) - failed} passed, {failed} failed")
-    return 1 if failed else 0
-
-
 def skip_if_cannot_run(main):
     """Runs main and returns its status, or prints why and returns SKIP_STATUS."""
     try:

@@ -89,7 +89,7 @@ class LiveTest : public ::testing::Test {
   std::string data_now() {
     std::string file = (dir_ / "snapshot.bin").string();
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-    EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
     return read_file(file);
   }
 
@@ -108,7 +108,7 @@ TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
     std::memset(server, '#', sizeof server);
     std::memset(protocol, '#', sizeof protocol);
     ASSERT_EQ(ZEBC_GetVersions(server, size, protocol, size), 0);
-    EXPECT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0");
     for (auto [buffer, text] : {std::pair{server, std::string(kServerVersion)}, {protocol, "1"}}) {
       int written = size <= 0 ? 0 : std::min<int>(size, static_cast<int>(text.size()) + 1);
       if (written > 0) {
@@ -125,15 +125,15 @@ TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
   start_server();
   std::string file = (dir_ / "data.bin").string();
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  EXPECT_EQ(server_.Journal(), "reset user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), "reset user=\"admin\" file=\"\" status=0");
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.Journal(), "reload user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), "reload user=\"admin\" file=\"" + file + "\" status=0");
   EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 0);
   // Right away: the port is closed by the time the stop is answered.
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
-  EXPECT_EQ(server_.Journal(), "stop user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), "stop user=\"admin\" file=\"\" status=0");
   EXPECT_EQ(server_.wait_exit(5s), 0);
 }
 
@@ -153,7 +153,8 @@ TEST_F(LiveTest, WrongCredentialsChangeNothing) {
     EXPECT_EQ(ZEBC_Adm_Dump(user, password, file.c_str()), status::kBadCredentials);
     EXPECT_EQ(ZEBC_Adm_Reload(user, password, file.c_str()), status::kBadCredentials);
     EXPECT_EQ(ZEBC_Adm_Close(user, password), status::kBadCredentials);
-    for (int i = 0; i < 4; ++i) EXPECT_NE(server_.Journal().find("status=-6"), std::string::npos);
+    for (int i = 0; i < 4; ++i)
+      EXPECT_NE(server_.next_journal_entry().find("status=-6"), std::string::npos);
   }
   EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(data_now(), before);
@@ -188,7 +189,7 @@ TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
-    EXPECT_EQ(server_.Journal(),
+    EXPECT_EQ(server_.next_journal_entry(),
               "reload user=\"admin\" file=\"" + c.file + "\" status=" + std::to_string(c.expected));
     EXPECT_EQ(data_now(), before);
   }
@@ -215,7 +216,7 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
-    EXPECT_EQ(server_.Journal(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
+    EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
   }
   EXPECT_EQ(read_file(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
@@ -264,11 +265,11 @@ TEST_F(LiveTest, DumpsAreDeterministicAndResetRestoresTheStartData) {
   const std::string other = dumpfile::encode({"other", "records", std::string("\0\xff", 2)});
   write_file(dir_ / "other.bin", other);
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
-  server_.Journal();
+  server_.next_journal_entry();
   EXPECT_EQ(data_now(), other);
   EXPECT_EQ(data_now(), other);
   ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  server_.Journal();
+  server_.next_journal_entry();
   EXPECT_EQ(data_now(), at_start);
 }
 
@@ -279,10 +280,10 @@ TEST_F(LiveTest, StartsFromADataFileAndResetsToIt) {
   EXPECT_EQ(data_now(), data);
   write_file(dir_ / "other.bin", dumpfile::encode({"other"}));
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
-  server_.Journal();
+  server_.next_journal_entry();
   EXPECT_NE(data_now(), data);
   ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  server_.Journal();
+  server_.next_journal_entry();
   EXPECT_EQ(data_now(), data);
 }
 
@@ -290,7 +291,7 @@ TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
   start_server();
   const std::string latin1 = (dir_ / "caf\xe9.bin").string();
   ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0);
-  EXPECT_EQ(server_.Journal(),
+  EXPECT_EQ(server_.next_journal_entry(),
             "dump user=\"admin\" file=\"" + dir_.path().string() + "/caf\\xe9.bin\" status=0");
   EXPECT_TRUE(fs::exists(dir_ / "caf\xc3\xa9.bin"));
   EXPECT_FALSE(fs::exists(latin1));
@@ -311,9 +312,11 @@ TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
                                              : hex;
   }
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, all.c_str()), status::kCannotRead);
-  EXPECT_EQ(server_.Journal(), "reload user=\"admin\" file=\"" + escaped + "\" status=-8");
+  EXPECT_EQ(server_.next_journal_entry(),
+            "reload user=\"admin\" file=\"" + escaped + "\" status=-8");
   EXPECT_EQ(ZEBC_Adm_Restart("a\"b\\c\x01\x7f\xff ~", kPassword), status::kBadCredentials);
-  EXPECT_EQ(server_.Journal(), "reset user=\"a\\\"b\\\\c\\x01\\x7f\\xff ~\" file=\"\" status=-6");
+  EXPECT_EQ(server_.next_journal_entry(),
+            "reset user=\"a\\\"b\\\\c\\x01\\x7f\\xff ~\" file=\"\" status=-6");
 }
 
 TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
@@ -326,7 +329,8 @@ TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
   EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), 0);
   EXPECT_STREQ(buffer, kServerVersion);
   for (const char* status : {"-10", "-10", "0"}) {
-    EXPECT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=" + std::string(status));
+    EXPECT_EQ(server_.next_journal_entry(),
+              "versions user=\"\" file=\"\" status=" + std::string(status));
   }
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, "wrong", file.c_str()), status::kBadCredentials);
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), -5);
@@ -400,9 +404,9 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
     } else if (got < 0) {
       EXPECT_EQ(error, ECONNRESET);
     }
-    EXPECT_EQ(server_.Journal(), "invalid user=\"\" file=\"\" status=-5");
+    EXPECT_EQ(server_.next_journal_entry(), "invalid user=\"\" file=\"\" status=-5");
     EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-    EXPECT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0");
   }
 }
 
@@ -429,7 +433,7 @@ TEST_F(LiveTest, ServesConcurrentClients) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failures, std::vector<int>(8, 0));
   for (int i = 0; i < 8 * 20; ++i)
-    ASSERT_EQ(server_.Journal(), "versions user=\"\" file=\"\" status=0") << i;
+    ASSERT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0") << i;
 }
 
 TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {

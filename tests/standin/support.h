@@ -144,7 +144,7 @@ class Server {
   }
 
   // Next journal entry without its timestamp, once the timestamp's form is checked.
-  std::string Journal() {
+  std::string next_journal_entry() {
     std::string line = next_line(5s);
     static const std::regex kLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (.*)");
     std::smatch match;

@@ -14,7 +14,8 @@ import tempfile
 from types import SimpleNamespace
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_target import CompanionTarget, report_table, skip_if_cannot_run  # noqa: E402
+from e2e import report_table  # noqa: E402
+from wine_target import CompanionTarget, skip_if_cannot_run  # noqa: E402
 
 CANNOT_RUN = 0xFFFFFFFF
 DLL_NOT_FOUND = 0xC0000135

@@ -12,7 +12,8 @@ import sys
 import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_target import WineTarget, report_table, skip_if_cannot_run  # noqa: E402
+from e2e import report_table  # noqa: E402
+from wine_target import WineTarget, skip_if_cannot_run  # noqa: E402
 
 
 def listener_that(answer):

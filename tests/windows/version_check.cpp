@@ -75,7 +75,7 @@ class Checker {
     expect("file type", info->dwFileType, VFT_APP);
   }
 
-  void Translation() {
+  void check_translation() {
     WORD* pairs = nullptr;
     UINT size = 0;
     if (!query_value(L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &size)) {
@@ -150,7 +150,7 @@ int main() {
   }
   Checker checker(block);
   checker.check_fixed();
-  checker.Translation();
+  checker.check_translation();
   checker.check_strings();
   if (checker.differences() != 0) return 1;
   std::printf("version resource of %s as expected\n", to_utf8(program).c_str());
