@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """The end-to-end runner itself: a case whose run hangs fails by name, the table goes on to
-the next case and to its summary, and no scratch folder is left behind."""
+the next case and to its summary, and no scratch folder is left behind; under Wine, only a
+process start that Wine itself failed is run once more."""
 
 import contextlib
 import io
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
 import unittest.mock
 
 import e2e
+import wine_target
 from cases import Case, Step
 
 # Hangs on -stop; answers anything else as the tool answers an unknown word.
@@ -44,6 +47,51 @@ class HangingCase(unittest.TestCase):
                           "1 passed, 1 failed"])
         self.assertEqual(status, 1)
         self.assertEqual(left, [])
+
+
+def harness_result(status, report=b"", stderr=b""):
+    return subprocess.CompletedProcess([], status, report, stderr)
+
+
+def companion_report(stderr, status):
+    return b"stderr %s\nexit %d\n" % (stderr.hex().encode(), status)
+
+
+WINE_FAILED = b"ZEBCmdCon: cannot start Z:\\bin\\ZEBCmd.exe (error 1359: Internal error)\n"
+NOT_FOUND = b"ZEBCmdCon: cannot start Z:\\bin\\ZEBCmd.exe (error 2: File not found)\n"
+HARNESS_FAILED = b"debug_harness: cannot start the program (error 1359)\n"
+SUCCESS = harness_result(0, b"message 6f6b\nexit 0\n")
+
+
+class WineStartRetry(unittest.TestCase):
+    CASES = [
+        # name, harness results in order, expected runs, expected outcome
+        ("companion start failed once", [harness_result(0, companion_report(WINE_FAILED, 1)),
+                                         SUCCESS], 2, ([b"ok"], b"", 0)),
+        ("harness start failed once", [harness_result(2, stderr=HARNESS_FAILED), SUCCESS], 2,
+         ([b"ok"], b"", 0)),
+        ("harness start failed twice", [harness_result(2, stderr=HARNESS_FAILED)] * 2, 2,
+         RuntimeError),
+        ("companion start failed twice", [harness_result(0, companion_report(WINE_FAILED, 1))] * 2,
+         2, ([("standard error", WINE_FAILED)], b"", 1)),
+        ("program not found", [harness_result(0, companion_report(NOT_FOUND, 1))], 1,
+         ([("standard error", NOT_FOUND)], b"", 1)),
+    ]
+
+    def test_only_a_failed_wine_start_is_run_again(self):
+        for name, results, runs, expected in self.CASES:
+            with self.subTest(name):
+                target = wine_target.WineTarget.__new__(wine_target.WineTarget)
+                target.loader, target.harness, target.program = "wine", "harness", "Z:\\tool"
+                target.harness_options, target.timeout = [], 1
+                pending = list(results)
+                target.run_harness = lambda command, env: pending.pop(0)
+                with contextlib.redirect_stdout(io.StringIO()):
+                    if expected is RuntimeError:
+                        self.assertRaises(RuntimeError, target.run_tail, "-stop", None)
+                    else:
+                        self.assertEqual(target.run_tail("-stop", None), expected)
+                self.assertEqual(len(results) - len(pending), runs)
 
 
 if __name__ == "__main__":

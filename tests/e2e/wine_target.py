@@ -9,6 +9,7 @@ the loader for the programs' bitness.
 
 import errno
 import os
+import re
 import subprocess
 
 RUN_TIMEOUT = 30
@@ -18,6 +19,10 @@ NO_32BIT = ("this machine cannot run 32-bit x86 code; the 32-bit programs were c
             "and the Windows suite ran on the x86-64 build")
 # Set to a non-empty value, takes the path of a machine without 32-bit code on any machine.
 FORCE_NO_32BIT = "ZEBCMD_NO_32BIT"
+# How the harness or the companion reports that CreateProcess failed with ERROR_INTERNAL_ERROR,
+# Wine's answer when a new process dies before its start completes. It comes and goes with the
+# host, so such a run is made once more: a program that really cannot start fails again.
+WINE_START_FAILURE = re.compile(rb"cannot start [^\n]*\(error 1359\b")
 
 
 class CannotRun(Exception):
@@ -88,12 +93,19 @@ class WineTarget:
             self.program.encode("utf-8").hex()]
         if tail:
             command.append(tail.encode("utf-8").hex())
-        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env,
-                                timeout=self.timeout)
+        result = self.run_harness(command, env)
+        if wine_start_failed(result):
+            print("note: Wine could not start the program (error 1359); running it once more",
+                  flush=True)
+            result = self.run_harness(command, env)
         if result.returncode != 0:
             raise RuntimeError(f"debug_harness failed with {result.returncode}: "
                                f"{result.stdout!r} {result.stderr!r}")
         return parse_report(result.stdout)
+
+    def run_harness(self, command, env):
+        return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env,
+                              timeout=self.timeout)
 
 
 class CompanionTarget(WineTarget):
@@ -103,6 +115,19 @@ class CompanionTarget(WineTarget):
     def __init__(self, options):
         super().__init__(options)
         self.harness_options = ["--writes"]
+
+
+def wine_start_failed(result):
+    """Whether the harness could not start its program, or the companion could not start
+    ZEBCmd.exe, because Wine's process start failed (its standard error, in the report)."""
+    if result.returncode != 0:
+        return bool(WINE_START_FAILURE.search(result.stderr))
+    try:
+        messages = parse_report(result.stdout)[0]
+    except (RuntimeError, ValueError):
+        return False
+    return any(isinstance(message, tuple) and message[0] == "standard error" and
+               WINE_START_FAILURE.search(message[1]) for message in messages)
 
 
 def parse_report(report):
