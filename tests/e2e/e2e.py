@@ -18,7 +18,7 @@ import tempfile
 import threading
 
 from cases import CASES
-from wine_target import CompanionTarget, WineTarget, skip_if_cannot_run
+from wine_target import CompanionTarget, HarnessFailed, WineTarget, skip_if_cannot_run
 
 RUN_TIMEOUT = 30
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
@@ -179,7 +179,12 @@ def report_table(cases, check, name=lambda case: case[0]):
     summary, and returns the exit status (a failure too when no case ran)."""
     passed = failed = 0
     for case in cases:
-        problems = check(case)
+        try:
+            problems = check(case)
+        except HarnessFailed as failure:
+            # Under Wine a tool that hangs or crashes can end the harness's run instead: that
+            # case fails and the table goes on.
+            problems = [str(failure)]
         print(f"{'FAIL' if problems else 'ok  '} {name(case)}")
         for problem in problems:
             print(f"    {problem}")

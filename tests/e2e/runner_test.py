@@ -23,7 +23,7 @@ printf 'Unknown command\\n' >&2
 """
 
 
-class HangingCase(unittest.TestCase):
+class FailingCases(unittest.TestCase):
     def test_hang_fails_by_name_and_the_table_goes_on(self):
         with tempfile.TemporaryDirectory() as scratch:
             tool = os.path.join(scratch, "tool")
@@ -48,6 +48,20 @@ class HangingCase(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertEqual(left, [])
 
+    def test_harness_failure_fails_its_case_and_the_table_goes_on(self):
+        def check(case):
+            if case == "crashes":
+                raise wine_target.HarnessFailed("debug_harness failed with 2")
+            return []
+
+        output = io.StringIO()
+        with contextlib.redirect_stdout(output):
+            status = e2e.report_table(["crashes", "answers"], check, lambda case: case)
+        self.assertEqual(output.getvalue().splitlines(),
+                         ["FAIL crashes", "    debug_harness failed with 2", "ok   answers",
+                          "1 passed, 1 failed"])
+        self.assertEqual(status, 1)
+
 
 def harness_result(status, report=b"", stderr=b""):
     return subprocess.CompletedProcess([], status, report, stderr)
@@ -71,7 +85,7 @@ class WineStartRetry(unittest.TestCase):
         ("harness start failed once", [harness_result(2, stderr=HARNESS_FAILED), SUCCESS], 2,
          ([b"ok"], b"", 0)),
         ("harness start failed twice", [harness_result(2, stderr=HARNESS_FAILED)] * 2, 2,
-         RuntimeError),
+         wine_target.HarnessFailed),
         ("companion start failed twice", [harness_result(0, companion_report(WINE_FAILED, 1))] * 2,
          2, ([("standard error", WINE_FAILED)], b"", 1)),
         ("program not found", [harness_result(0, companion_report(NOT_FOUND, 1))], 1,
@@ -87,8 +101,8 @@ class WineStartRetry(unittest.TestCase):
                 pending = list(results)
                 target.run_harness = lambda command, env: pending.pop(0)
                 with contextlib.redirect_stdout(io.StringIO()):
-                    if expected is RuntimeError:
-                        self.assertRaises(RuntimeError, target.run_tail, "-stop", None)
+                    if expected is wine_target.HarnessFailed:
+                        self.assertRaises(expected, target.run_tail, "-stop", None)
                     else:
                         self.assertEqual(target.run_tail("-stop", None), expected)
                 self.assertEqual(len(results) - len(pending), runs)

@@ -29,6 +29,10 @@ class CannotRun(Exception):
     """This machine cannot execute the Wine loader that the programs need."""
 
 
+class HarnessFailed(RuntimeError):
+    """debug_harness did not see the program to its end, or its report makes no sense."""
+
+
 def is_32bit_elf(path):
     with open(path, "rb") as program:
         header = program.read(5)
@@ -99,7 +103,7 @@ class WineTarget:
                   flush=True)
             result = self.run_harness(command, env)
         if result.returncode != 0:
-            raise RuntimeError(f"debug_harness failed with {result.returncode}: "
+            raise HarnessFailed(f"debug_harness failed with {result.returncode}: "
                                f"{result.stdout!r} {result.stderr!r}")
         return parse_report(result.stdout)
 
@@ -124,7 +128,7 @@ def wine_start_failed(result):
         return bool(WINE_START_FAILURE.search(result.stderr))
     try:
         messages = parse_report(result.stdout)[0]
-    except (RuntimeError, ValueError):
+    except (HarnessFailed, ValueError):
         return False
     return any(isinstance(message, tuple) and message[0] == "standard error" and
                WINE_START_FAILURE.search(message[1]) for message in messages)
@@ -136,7 +140,7 @@ def parse_report(report):
     status = None
     for line in report.decode("ascii").splitlines():
         if status is not None:
-            raise RuntimeError(f"debug_harness wrote after the exit code: {report!r}")
+            raise HarnessFailed(f"debug_harness wrote after the exit code: {report!r}")
         kind, _, value = line.partition(" ")
         if kind in ("message", "write"):
             messages.append(bytes.fromhex(value))
@@ -150,7 +154,7 @@ def parse_report(report):
         elif kind == "exit":
             status = int(value)
         else:
-            raise RuntimeError(f"unexpected line from debug_harness: {line!r}")
+            raise HarnessFailed(f"unexpected line from debug_harness: {line!r}")
     if status is None:
-        raise RuntimeError(f"debug_harness reported no exit code: {report!r}")
+        raise HarnessFailed(f"debug_harness reported no exit code: {report!r}")
     return messages, stdout, status
