@@ -104,7 +104,7 @@ class WineTarget:
             result = self.run_harness(command, env)
         if result.returncode != 0:
             raise HarnessFailed(f"debug_harness failed with {result.returncode}: "
-                               f"{result.stdout!r} {result.stderr!r}")
+                                f"{result.stdout!r} {result.stderr!r}")
         return parse_report(result.stdout)
 
     def run_harness(self, command, env):
