@@ -107,7 +107,7 @@ class Loop {
   void send_answer(Connection* connection, protocol::Op op, const protocol::Answer& answer);
   void refuse(Connection* connection);
   void stop(Connection* connection);
-  int poll_timeout() const;
+  int poll_timeout(Clock::time_point now) const;
 
   int listener_;
   Service* service_;
@@ -120,7 +120,10 @@ class Loop {
 int Loop::run() {
   std::vector<pollfd> entries;
   while (!stopped_) {
-    const bool accepting = Clock::now() >= accept_paused_until_;
+    // One reading of the clock: a pause that ends between two readings would leave the
+    // listener out of the poll with no timeout to bring it back.
+    const Clock::time_point round_start = Clock::now();
+    const bool accepting = round_start >= accept_paused_until_;
     entries.assign({{g_signal_pipe[0], POLLIN, 0},
                     {accepting ? listener_ : -1, POLLIN, 0},
                     {journal_->held_descriptor(), POLLOUT, 0}});
@@ -128,7 +131,7 @@ int Loop::run() {
       entries.push_back(
           {connection.fd, static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
     }
-    int ready = poll(entries.data(), entries.size(), poll_timeout());
+    int ready = poll(entries.data(), entries.size(), poll_timeout(round_start));
     if (ready < 0 && errno != EINTR) {
       std::perror("zebserver: poll");
       return 1;
@@ -166,12 +169,12 @@ int Loop::run() {
   return 0;
 }
 
-int Loop::poll_timeout() const {
-  const bool paused = Clock::now() < accept_paused_until_;
+int Loop::poll_timeout(Clock::time_point now) const {
+  const bool paused = now < accept_paused_until_;
   if (connections_.empty() && !paused) return -1;
   Clock::time_point first = paused ? accept_paused_until_ : connections_.front().deadline;
   for (const Connection& connection : connections_) first = std::min(first, connection.deadline);
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - now).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
