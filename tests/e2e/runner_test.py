@@ -97,7 +97,7 @@ class WineStartRetry(unittest.TestCase):
             with self.subTest(name):
                 target = wine_target.WineTarget.__new__(wine_target.WineTarget)
                 target.loader, target.harness, target.program = "wine", "harness", "Z:\\tool"
-                target.harness_options, target.timeout = [], 1
+                target.timeout = 1
                 pending = list(results)
                 target.run_harness = lambda command, env: pending.pop(0)
                 with contextlib.redirect_stdout(io.StringIO()):

@@ -15,8 +15,9 @@ import subprocess
 RUN_TIMEOUT = 30
 # CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
 SKIP_STATUS = 77
-NO_32BIT = ("this machine cannot run 32-bit x86 code; the 32-bit programs were checked as files "
-            "and the Windows suite ran on the x86-64 build")
+CHECKED_INSTEAD = ("the 32-bit programs were checked as files and the Windows suite ran on the "
+                   "x86-64 build")
+NO_32BIT = "this machine cannot run 32-bit x86 code; " + CHECKED_INSTEAD
 # Set to a non-empty value, takes the path of a machine without 32-bit code on any machine.
 FORCE_NO_32BIT = "ZEBCMD_NO_32BIT"
 # How the harness or the companion reports that CreateProcess failed with ERROR_INTERNAL_ERROR,
@@ -45,8 +46,7 @@ def check_loader_runs(loader):
     it is: it is a fault, not a machine without 32-bit code."""
     if is_32bit_elf(loader) and os.environ.get(FORCE_NO_32BIT):
         raise CannotRun(f"{FORCE_NO_32BIT} is set, so 32-bit x86 code is treated as unable to "
-                        "run; the 32-bit programs were checked as files and the Windows suite "
-                        "ran on the x86-64 build")
+                        f"run; {CHECKED_INSTEAD}")
     try:
         subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
                        check=True, timeout=RUN_TIMEOUT)
@@ -71,6 +71,8 @@ def windows_path(path):
 
 
 class WineTarget:
+    harness_options = []
+
     def __init__(self, options):
         if not options.harness or not options.wine:
             raise SystemExit("--harness and --wine are required with --target wine")
@@ -79,7 +81,6 @@ class WineTarget:
         self.timeout = getattr(options, "run_timeout", RUN_TIMEOUT)
         self.harness = options.harness
         self.program = windows_path(options.tool)
-        self.harness_options = []
 
     def run(self, args, env):
         # The tool splits its command line with CommandLineToArgvW, whose rules are those
@@ -116,9 +117,7 @@ class CompanionTarget(WineTarget):
     """ZEBCmdCon.exe, which runs ZEBCmd.exe from its folder: the messages are its writes to
     standard output, read one write at a time through a message pipe."""
 
-    def __init__(self, options):
-        super().__init__(options)
-        self.harness_options = ["--writes"]
+    harness_options = ["--writes"]
 
 
 def wine_start_failed(result):

@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -44,17 +45,17 @@ std::string drain(int fd) {
   return out;
 }
 
+std::array<int, 2> seqpacket_pair() {
+  std::array<int, 2> sockets{-1, -1};
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets.data()), 0);
+  return sockets;
+}
+
 // Standard error swapped for a datagram-like socket: each write arrives as one record.
 class StderrRecorder {
  public:
-  StderrRecorder() {
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets_), 0);
-    saved_ = dup(STDERR_FILENO);
-    dup2(sockets_[0], STDERR_FILENO);
-  }
+  StderrRecorder() : sockets_(seqpacket_pair()), replaced_(sockets_[0]) {}
   ~StderrRecorder() {
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
     close(sockets_[0]);
     close(sockets_[1]);
   }
@@ -69,8 +70,8 @@ class StderrRecorder {
   }
 
  private:
-  int sockets_[2] = {-1, -1};
-  int saved_ = -1;
+  std::array<int, 2> sockets_;
+  StderrReplaced replaced_;
 };
 
 TEST(PosixDebugMessage, OneWritePerMessageNothingAdded) {
