@@ -3,8 +3,10 @@
 
 man: each .EX/.EE block of the man page. Its lines "$ COMMAND" run through sh, standard error
 merged into standard output; its other lines are what they print, in order.
-guide: each ```bat example block of the Windows guide, run as a batch file by Wine's cmd in the
-folder of ZEBCmd.exe; the ```text example-output block after it is what it prints.
+guide: each ```bat block of the Windows guide, run as a batch file by Wine's cmd, kept in a
+folder that holds the programs (the guide's C:\ZEB) and started from another one, as a scheduled
+task is. The two ```text blocks after it are what it prints with the server answering and with
+no server. The guide's example paths stand for the test's folders (EXAMPLE_PATHS).
 
 The server runs in a scratch folder of its own, the commands in another.
 
@@ -20,12 +22,18 @@ import subprocess
 import sys
 import tempfile
 
-from e2e import Server
+from e2e import Server, closed_port_address
 from wine_target import check_loader_runs, skip_if_cannot_run, windows_path
 
 RUN_TIMEOUT = 60
 ROFF_ESCAPES = {"-": "-", "e": "\\"}
 FENCE = re.compile(r"^```([^`\n]*)\n(.*?)^```[ \t]*$", re.M | re.S)
+# The programs' folder, and a file as the server names it.
+PROGRAM_FOLDER = "C:\\ZEB"
+SERVER_FILE = "D:\\Backup\\"
+# What the guide's folders stand for, given the programs' folder and the server's.
+EXAMPLE_PATHS = {PROGRAM_FOLDER: lambda programs, server: windows_path(programs),
+                 SERVER_FILE: lambda programs, server: server + "/"}
 
 
 def unescape_roff(line):
@@ -38,7 +46,7 @@ def unescape_roff(line):
 
 
 def man_examples(text):
-    """(script, expected output) for each .EX/.EE block."""
+    """(script, {"up": expected output}) for each .EX/.EE block."""
     examples, block = [], None
     for line in text.splitlines():
         if line.startswith(".EX"):
@@ -48,7 +56,7 @@ def man_examples(text):
             output = "".join(l + "\n" for l in block if not l.startswith("$ "))
             if not commands:
                 raise ValueError(f"an example without a command: {block!r}")
-            examples.append(("\n".join(commands) + "\n", output.encode()))
+            examples.append(("\n".join(commands) + "\n", {"up": output.encode()}))
             block = None
         elif block is not None:
             block.append(unescape_roff(line))
@@ -56,20 +64,21 @@ def man_examples(text):
 
 
 def guide_examples(text):
-    """(batch file, expected output) for each bat example block."""
+    """(batch file, {"up": output, "no server": output}) for each bat block."""
     blocks = [(info.strip(), body) for info, body in FENCE.findall(text)]
     examples = []
     for index, (info, body) in enumerate(blocks):
-        if info != "bat example":
+        if info != "bat":
             continue
-        following = blocks[index + 1] if index + 1 < len(blocks) else ("", "")
-        if following[0] != "text example-output":
-            raise ValueError(f"no text example-output block after the example {body!r}")
-        examples.append((body, following[1].encode()))
+        outputs = blocks[index + 1:index + 3]
+        if [kind for kind, _ in outputs] != ["text", "text"]:
+            raise ValueError(f"no two text blocks (server up, no server) after {body!r}")
+        examples.append((body, {"up": outputs[0][1].encode(),
+                                "no server": outputs[1][1].encode()}))
     return examples
 
 
-def run_man(script, options, folder, env):
+def run_man(script, options, folder, env, server_folder):
     tool_folder = os.path.dirname(os.path.abspath(options.tool))
     env = dict(env, PATH=tool_folder + os.pathsep + env.get("PATH", ""))
     return subprocess.run(["sh", "-c", script], cwd=folder, env=env, stdin=subprocess.DEVNULL,
@@ -77,15 +86,32 @@ def run_man(script, options, folder, env):
                           timeout=RUN_TIMEOUT).stdout
 
 
-def run_guide(batch, options, folder, env):
-    path = os.path.join(folder, "example.bat")
-    with open(path, "wb") as file:
-        file.write(batch.replace("\n", "\r\n").encode())
-    output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)],
-                            cwd=os.path.dirname(os.path.abspath(options.tool)), env=env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT).stdout
+def run_guide(batch, options, folder, env, server_folder):
+    """Runs the batch from a copy of the programs' folder, started in FOLDER."""
+    programs = tempfile.mkdtemp(prefix="zebcmd-doc-programs-")
+    try:
+        built = os.path.dirname(os.path.abspath(options.tool))
+        for name in ("ZEBCmd.exe", "ZEBCmdCon.exe", "ZEBCli.dll"):
+            shutil.copy(os.path.join(built, name), programs)
+        for example, actual in EXAMPLE_PATHS.items():
+            batch = batch.replace(example, actual(programs, server_folder))
+        path = os.path.join(programs, "example.bat")
+        with open(path, "wb") as file:
+            file.write(batch.replace("\n", "\r\n").encode())
+        output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)], cwd=folder,
+                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT).stdout
+    finally:
+        shutil.rmtree(programs, ignore_errors=True)
     return output.replace(b"\r\n", b"\n")
+
+
+def check(number, example, output, expected):
+    if output == expected:
+        print(f"ok   example {number}")
+        return True
+    print(f"FAIL example {number}: {example!r}\n    printed {output!r}, expected {expected!r}")
+    return False
 
 
 def main():
@@ -104,28 +130,26 @@ def main():
     if not examples:
         print(f"no examples found in {options.document}")
         return 1
-    run = run_man if options.kind == "man" else run_guide
-    failed = 0
+    failed = runs = 0
     server_folder = tempfile.mkdtemp(prefix="zebcmd-doc-server-")
     command_folder = tempfile.mkdtemp(prefix="zebcmd-doc-commands-")
     server = None
     try:
         server = Server(os.path.abspath(options.server), [], cwd=server_folder)
-        env = dict(os.environ, ZEB_SERVER=server.address)
-        for number, (example, expected) in enumerate(examples, 1):
-            output = run(example, options, command_folder, env)
-            if output == expected:
-                print(f"ok   example {number}")
-            else:
-                failed += 1
-                print(f"FAIL example {number}: {example!r}\n    printed {output!r}, "
-                      f"expected {expected!r}")
+        servers = {"up": server.address, "no server": closed_port_address()}
+        run = run_man if options.kind == "man" else run_guide
+        for number, (example, outputs) in enumerate(examples, 1):
+            for case, expected in outputs.items():
+                runs += 1
+                env = dict(os.environ, ZEB_SERVER=servers[case])
+                output = run(example, options, command_folder, env, server_folder)
+                failed += not check(f"{number} ({case})", example, output, expected)
     finally:
         if server:
             server.finish(expect_exit=False)
         shutil.rmtree(server_folder, ignore_errors=True)
         shutil.rmtree(command_folder, ignore_errors=True)
-    print(f"{len(examples) - failed} passed, {failed} failed")
+    print(f"{runs - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Builds a second copy of the Windows build from a copy of the sources in another folder, and
-compares its programs and package byte for byte with this build's.
+compares its programs and package byte for byte with this build's. The copy is configured
+without a commit time and packaged with SOURCE_DATE_EPOCH set to this build's, as a packager
+would. The package must hold exactly the named entries, at its top level, and the guide as the
+document with CRLF line ends.
 
 Usage: reproducible_build.py --source SOURCE --build BUILD --file RELATIVE_PATH ...
+                             --entry NAME ... --guide DOCUMENT
 """
 
 import argparse
@@ -13,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 
 def cache_value(build, name):
@@ -21,11 +26,25 @@ def cache_value(build, name):
     return match.group(1) if match else ""
 
 
-def package(build, config, output):
+def package(build, config, output, env=None):
     subprocess.run(["cpack", "--config", config, "-B", output], cwd=build, check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, env=env)
     return [os.path.join(output, name) for name in sorted(os.listdir(output))
             if name.endswith(".zip")]
+
+
+def package_faults(path, options):
+    with zipfile.ZipFile(path) as package:
+        names = sorted(package.namelist())
+        guide = package.read("WINDOWS.txt") if "WINDOWS.txt" in names else None
+    faults = []
+    if names != sorted(options.entry):
+        faults.append(f"{os.path.basename(path)} holds {names}, expected {sorted(options.entry)}")
+    with open(options.guide, "rb") as document:
+        expected = document.read().replace(b"\n", b"\r\n")
+    if guide is not None and guide != expected:
+        faults.append(f"WINDOWS.txt in {os.path.basename(path)} is not {options.guide} with CRLF")
+    return faults
 
 
 def main():
@@ -33,6 +52,8 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--file", action="append", required=True)
+    parser.add_argument("--entry", action="append", required=True)
+    parser.add_argument("--guide", required=True)
     options = parser.parse_args()
     build = os.path.abspath(options.build)
     with open(os.path.join(build, "CPackConfig.cmake")) as config:
@@ -44,7 +65,7 @@ def main():
         shutil.copytree(options.source, source,
                         ignore=shutil.ignore_patterns(".git", "build", "build-*"))
         second = os.path.join(scratch, "build")
-        env = dict(os.environ, SOURCE_DATE_EPOCH=epoch)
+        env = {name: value for name, value in os.environ.items() if name != "SOURCE_DATE_EPOCH"}
         subprocess.run(["cmake", "-S", source, "-B", second, "-G", "Ninja",
                         f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/{toolchain}",
                         f"-DCMAKE_BUILD_TYPE={cache_value(build, 'CMAKE_BUILD_TYPE')}",
@@ -55,17 +76,20 @@ def main():
         ours = package(build, os.path.join(build, "CPackConfig.cmake"),
                        os.path.join(scratch, "ours"))
         theirs = package(second, os.path.join(second, "CPackConfig.cmake"),
-                         os.path.join(scratch, "theirs"))
+                         os.path.join(scratch, "theirs"), dict(env, SOURCE_DATE_EPOCH=epoch))
         if [os.path.basename(p) for p in ours] != [os.path.basename(p) for p in theirs]:
             print(f"packages {ours} and {theirs} differ in name")
             return 1
         pairs += list(zip(ours, theirs))
         differ = [first for first, other in pairs if not filecmp.cmp(first, other, shallow=False)]
+        faults = [fault for path in ours for fault in package_faults(path, options)]
+    for fault in faults:
+        print(fault)
     for path in differ:
         print(f"differs between two builds: {os.path.relpath(path, scratch) if path.startswith(scratch) else path}")
     if not differ:
         print(f"identical in both builds: {', '.join(os.path.basename(a) for a, _ in pairs)}")
-    return 1 if differ else 0
+    return 1 if differ or faults else 0
 
 
 if __name__ == "__main__":
