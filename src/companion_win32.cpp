@@ -13,7 +13,33 @@ namespace {
 // What the native tool allows its debug channel: a write not done by then is given up.
 constexpr ULONGLONG kWriteLimitMs = 250;
 
-constexpr DWORD kDllNotFound = 0xC0000135;
+// An explanation of an exit status that says the loader could not start ZEBCmd.exe.
+struct LoaderFailure {
+  DWORD status;
+  const wchar_t* explanation;
+};
+
+// ZEBCmd.exe, and so the DLLs it loads, have this program's bitness.
+#ifdef _WIN64
+constexpr wchar_t kNotOurBitness[] =
+    L"ZEBCli.dll is not a 64-bit DLL, or is damaged: put the vendor's 64-bit ZEBCli.dll beside "
+    L"ZEBCmd.exe";
+#else
+constexpr wchar_t kNotOurBitness[] =
+    L"ZEBCli.dll is not a 32-bit DLL, or is damaged: put the vendor's 32-bit ZEBCli.dll beside "
+    L"ZEBCmd.exe";
+#endif
+
+constexpr LoaderFailure kLoaderFailures[] = {
+    {0xC0000135,
+     L"ZEBCli.dll, or a DLL it needs, is missing: put the vendor's ZEBCli.dll and the DLLs it "
+     L"needs beside ZEBCmd.exe"},
+    {0xC000007B, kNotOurBitness},
+    {0xC0000139,
+     L"ZEBCli.dll lacks a function ZEBCmd.exe imports, so it is of another version or calling "
+     L"convention: put the ZEBCli.dll of the server ZEBCmd.exe was built for beside it, or "
+     L"use a ZEBCmd.exe built from this DLL"},
+};
 
 // Writes to one standard handle from a thread of its own, so that a reader who does not read
 // never holds up the caller: a write not done within kWriteLimitMs is given up, and so is
@@ -148,6 +174,12 @@ std::wstring system_message(DWORD error) {
   return L"error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text);
 }
 
+std::wstring hex_status(DWORD status) {
+  std::wstring text = L"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(status >> shift) & 0xf];
+  return text;
+}
+
 // This program's folder with its trailing separator, or nothing when its path is unknown.
 std::wstring own_folder() {
   std::wstring path(MAX_PATH, L'\0');
@@ -176,9 +208,11 @@ std::wstring explain(const relay::Outcome& outcome, const std::wstring& program)
       return L"ZEBCmdCon: lost track of " + program + L", which was ended (" +
              system_message(outcome.system_error) + L")\n";
   }
-  if (outcome.exit_code == kDllNotFound) {
-    return L"ZEBCmdCon: ZEBCmd.exe could not start: ZEBCli.dll must be beside the program "
-           L"or on the DLL search path\n";
+  for (const LoaderFailure& failure : kLoaderFailures) {
+    if (outcome.exit_code == failure.status) {
+      return L"ZEBCmdCon: ZEBCmd.exe could not start (" + hex_status(failure.status) + L"): " +
+             failure.explanation + L"\n";
+    }
   }
   return std::wstring();
 }
@@ -186,6 +220,9 @@ std::wstring explain(const relay::Outcome& outcome, const std::wstring& program)
 }  // namespace
 
 int run() {
+  // No dialog that waits for a click, in this program or in ZEBCmd.exe, which inherits the mode.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+
   const std::wstring program = own_folder() + L"ZEBCmd.exe";
   relay::Launch launch;
   launch.program = program;
