@@ -40,7 +40,8 @@ struct Launch {
 };
 
 // Runs the program as a debuggee and hands each debug-output message to on_message as it
-// arrives. After a failure past the start the program is terminated (exit code 3).
+// arrives, once the program has been let go on. After a failure past the start the program is
+// terminated (exit code 3).
 Outcome run(const Launch& launch, const std::function<void(const Message&)>& on_message);
 
 }  // namespace zebcmd::relay

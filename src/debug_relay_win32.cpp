@@ -54,8 +54,10 @@ Outcome debug(const PROCESS_INFORMATION& child, DWORD timeout_ms,
           ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
           return {Failure::kReadMessage, error, 0};
         }
+        // The program goes on while the message is handled, however long that takes.
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
         on_message(message);
-        break;
+        continue;
       }
       case EXCEPTION_DEBUG_EVENT: {
         // The loader's initial breakpoint is the debugger's to swallow; any other exception,

@@ -2,8 +2,10 @@
 """The tool's exit status survives a debug channel that nobody reads: standard error is a pipe
 whose reading end is already closed ("closed"), or one whose buffer is full and whose reader
 is alive but never reads ("stalled"). A stalled channel costs at most 250 ms per message.
+With --wine, the tool is ZEBCmdCon.exe under that Wine loader and the channel its standard
+output, which must not hold up ZEBCmd.exe either.
 
-Usage: closed_channel.py --server ZEBSERVER --tool ZEBCMD
+Usage: closed_channel.py --server ZEBSERVER --tool ZEBCMD [--wine LOADER]
 """
 
 import argparse
@@ -13,6 +15,7 @@ import sys
 import time
 
 import e2e
+from wine_target import check_loader_runs, skip_if_cannot_run
 
 # Far above three messages of 250 ms each: only a hang comes near it.
 STALLED_LIMIT = 10
@@ -28,6 +31,7 @@ CASES = [
     ("stalled_ping_answered_after_failures", "stalled", ["-ping", "3", "100"],
      ["--ignore-versions", "2"], 1),
     ("stalled_stop", "stalled", ["-stop"], [], 0),
+    ("stalled_ping_server_down", "stalled", ["-ping", "3", "0"], None, 0),
 ]
 
 
@@ -44,8 +48,9 @@ def full_pipe():
     return reading, writing
 
 
-def run_on_channel(tool, channel, args, env):
-    """Exit status (None when it hung) and seconds taken."""
+def run_on_channel(command, channel, args, env, stream):
+    """Exit status (None when it hung) and seconds taken; the channel is the stream named
+    "stdout" or "stderr", the other one is discarded."""
     if channel == "closed":
         reading, writing = os.pipe()
         os.close(reading)
@@ -55,8 +60,9 @@ def run_on_channel(tool, channel, args, env):
     start = time.monotonic()
     try:
         # Popen restores SIGPIPE's default action in the child, as a shell would leave it.
-        proc = subprocess.run([tool] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=writing, env=env, timeout=e2e.RUN_TIMEOUT)
+        streams = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, stream: writing}
+        proc = subprocess.run(command + args, stdin=subprocess.DEVNULL, env=env,
+                              timeout=e2e.RUN_TIMEOUT, **streams)
         status = proc.returncode
     except subprocess.TimeoutExpired:
         status = None
@@ -71,14 +77,19 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
     parser.add_argument("--tool", required=True)
+    parser.add_argument("--wine", help="Wine loader for ZEBCmdCon.exe given as --tool")
     options = parser.parse_args()
+    command, stream = [options.tool], "stderr"
+    if options.wine:
+        check_loader_runs(options.wine)
+        command, stream = [options.wine, options.tool], "stdout"
     passed = failed = 0
     for name, channel, args, server_options, expected in CASES:
         server = e2e.Server(options.server, server_options) if server_options is not None else None
         address = server.address if server else e2e.closed_port_address()
         try:
-            status, seconds = run_on_channel(options.tool, channel, args,
-                                             dict(os.environ, ZEB_SERVER=address))
+            status, seconds = run_on_channel(command, channel, args,
+                                             dict(os.environ, ZEB_SERVER=address), stream)
         finally:
             if server:
                 server.finish(expect_exit=args == ["-stop"])
@@ -93,4 +104,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(skip_if_cannot_run(main))

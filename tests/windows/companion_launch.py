@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""ZEBCmdCon.exe when ZEBCmd.exe cannot run: a copy of the companion in a scratch folder,
-without ZEBCmd.exe or without ZEBCli.dll beside it, must say why on standard error and end
-with a status that no run of ZEBCmd.exe gives.
+"""ZEBCmdCon.exe when ZEBCmd.exe cannot run, or ends as a program the loader could not start:
+a copy of the companion in a scratch folder, without ZEBCmd.exe, with ZEBCmd.exe but without
+ZEBCli.dll, or with a stand-in ZEBCmd.exe that ends with the status it is given. The companion
+must say why in one line on standard error, pass the status on (or end with one that no run of
+ZEBCmd.exe gives).
 
-Usage: companion_launch.py --companion ZEBCMDCON --tool ZEBCMD --wine LOADER --harness HARNESS
+Usage: companion_launch.py --companion ZEBCMDCON --tool ZEBCMD --stand-in EXIT_STATUS
+                           --wine LOADER --harness HARNESS
 """
 
 import argparse
@@ -15,38 +18,57 @@ from types import SimpleNamespace
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from e2e import report_table  # noqa: E402
-from wine_target import CompanionTarget, skip_if_cannot_run  # noqa: E402
+from wine_target import CompanionTarget, is_32bit_elf, skip_if_cannot_run  # noqa: E402
 
 CANNOT_RUN = 0xFFFFFFFF
-DLL_NOT_FOUND = 0xC0000135
+LOADER = "ZEBCmdCon: ZEBCmd.exe could not start (0x{:08X}): "
+DLL_MISSING = (LOADER.format(0xC0000135) + "ZEBCli.dll, or a DLL it needs, is missing: put the "
+               "vendor's ZEBCli.dll and the DLLs it needs beside ZEBCmd.exe\n")
 
-# Name, whether ZEBCmd.exe is copied beside the companion, what standard error must start
-# with and contain, the exit status.
+# Name, what is ZEBCmd.exe beside the companion (None, "tool" or "stand-in"), the arguments,
+# standard error (None: nothing; a pair: how it starts and a part of it; text: exactly that,
+# "{bits}" standing for the programs' bitness), the exit status.
 CASES = [
-    ("without_zebcmd", False, b"ZEBCmdCon: cannot start ", b"ZEBCmd.exe (error 2", CANNOT_RUN),
-    ("without_zebcli", True, b"ZEBCmdCon: ZEBCmd.exe could not start: ",
-     b"ZEBCli.dll must be beside the program or on the DLL search path\n", DLL_NOT_FOUND),
+    ("without_zebcmd", None, ["-ping", "1", "0"],
+     (b"ZEBCmdCon: cannot start ", b"ZEBCmd.exe (error 2"), CANNOT_RUN),
+    ("without_zebcli", "tool", ["-ping", "1", "0"], DLL_MISSING, 0xC0000135),
+    ("bad_image", "stand-in", ["0xC000007B"],
+     LOADER.format(0xC000007B) + "ZEBCli.dll is not a {bits} DLL, or is damaged: put the "
+     "vendor's {bits} ZEBCli.dll beside ZEBCmd.exe\n", 0xC000007B),
+    ("entry_point_not_found", "stand-in", ["0xC0000139"],
+     LOADER.format(0xC0000139) + "ZEBCli.dll lacks a function ZEBCmd.exe imports, so it is of "
+     "another version or calling convention: put the ZEBCli.dll of the server ZEBCmd.exe was "
+     "built for beside it, or use a ZEBCmd.exe built from this DLL\n", 0xC0000139),
+    ("access_violation_unexplained", "stand-in", ["0xC0000005"], None, 0xC0000005),
+    ("ping_answered_unexplained", "stand-in", ["1"], None, 1),
 ]
 
 
 def run(case, options):
-    name, with_tool, start, part, status = case
+    name, child, args, error, status = case
     folder = tempfile.mkdtemp(prefix="zebcmd-companion-")
     try:
         companion = shutil.copy(options.companion, folder)
-        if with_tool:
-            shutil.copy(options.tool, folder)
+        if child:
+            shutil.copy(options.tool if child == "tool" else options.stand_in,
+                        os.path.join(folder, "ZEBCmd.exe"))
         target = CompanionTarget(SimpleNamespace(wine=options.wine, harness=options.harness,
                                                  tool=companion))
-        messages, _, got_status = target.run(["-ping", "1", "0"], dict(os.environ))
+        messages, _, got_status = target.run(args, dict(os.environ))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
     errors = [m[1] for m in messages if isinstance(m, tuple) and m[0] == "standard error"]
     problems = []
-    if len(messages) != 1 or len(errors) != 1:
+    if len(errors) != len(messages):
         problems.append(f"records {messages!r}, expected only standard error")
-    elif not (errors[0].startswith(start) and part in errors[0]):
-        problems.append(f"standard error {errors[0]!r}, expected {start!r} ... {part!r}")
+    if isinstance(error, str):
+        bits = "32-bit" if is_32bit_elf(options.wine) else "64-bit"
+        error = error.replace("{bits}", bits).encode()
+    if error is None or isinstance(error, bytes):
+        if errors != ([error] if error else []):
+            problems.append(f"standard error {errors!r}, expected {error!r}")
+    elif len(errors) != 1 or not (errors[0].startswith(error[0]) and error[1] in errors[0]):
+        problems.append(f"standard error {errors!r}, expected {error[0]!r} ... {error[1]!r}")
     if got_status != status:
         problems.append(f"status {got_status:#x}, expected {status:#x}")
     return problems
@@ -54,7 +76,7 @@ def run(case, options):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("--companion", "--tool", "--wine", "--harness"):
+    for name in ("--companion", "--tool", "--stand-in", "--wine", "--harness"):
         parser.add_argument(name, required=True)
     options = parser.parse_args()
     return report_table(CASES, lambda case: run(case, options))

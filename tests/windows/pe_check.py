@@ -3,8 +3,10 @@
 
 Usage: pe_check.py --objdump OBJDUMP --file FILE [--format pei-i386] [--subsystem GUI]
                    [--imports DLL,...] [--require-imports DLL,...] [--exports NAME,...]
+                   [--resources version,manifest]
 --imports lists every DLL the file may import (case-insensitive), --require-imports those it
-must import, --exports the exact set of exported names. Prints each difference; exits 1 if any.
+must import, --exports the exact set of exported names, --resources the kinds of resource 1 it
+must hold. Prints each difference; exits 1 if any.
 """
 
 import argparse
@@ -13,6 +15,8 @@ import subprocess
 import sys
 
 SUBSYSTEMS = {"GUI": "00000002", "CUI": "00000003"}
+# Resource types by name: RT_VERSION, and RT_MANIFEST, whose resource 1 the loader reads.
+RESOURCE_TYPES = {"version": 0x10, "manifest": 0x18}
 
 
 def names(text):
@@ -28,7 +32,20 @@ def parse(dump):
     if table:
         exports = re.findall(r"\] (\S+)", table.group(1))
     return (file_format.group(1) if file_format else None,
-            subsystem.group(1) if subsystem else None, imports, exports)
+            subsystem.group(1) if subsystem else None, imports, exports, resources(dump))
+
+
+def resources(dump):
+    """The (type, id) pairs of the resource directory, which objdump shows as a tree whose
+    depth is the indentation of each entry: type, then name, then language."""
+    found = set()
+    kind = None
+    for indent, number in re.findall(r"^[0-9a-f]+( +)Entry: ID: 0x([0-9a-f]+)", dump, re.M):
+        if len(indent) == 3:
+            kind = int(number, 16)
+        elif len(indent) == 5:
+            found.add((kind, int(number, 16)))
+    return found
 
 
 def main():
@@ -40,11 +57,12 @@ def main():
     parser.add_argument("--imports")
     parser.add_argument("--require-imports")
     parser.add_argument("--exports")
+    parser.add_argument("--resources")
     options = parser.parse_args()
 
     dump = subprocess.run([options.objdump, "-p", options.file], check=True,
                           capture_output=True, text=True).stdout
-    file_format, subsystem, imports, exports = parse(dump)
+    file_format, subsystem, imports, exports, held = parse(dump)
     problems = []
     if options.format and file_format != options.format:
         problems.append(f"file format {file_format}, expected {options.format}")
@@ -61,6 +79,10 @@ def main():
             problems.append(f"does not import {name}")
     if options.exports is not None and sorted(exports) != sorted(names(options.exports)):
         problems.append(f"exports {sorted(exports)}, expected {sorted(names(options.exports))}")
+
+    for name in names(options.resources):
+        if (RESOURCE_TYPES[name], 1) not in held:
+            problems.append(f"holds no {name} resource 1")
 
     for problem in problems:
         print(f"{options.file}: {problem}")

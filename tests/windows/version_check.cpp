@@ -1,8 +1,10 @@
-// Reads ZEBCmd.exe's version resource through the version API, the way Explorer and
-// installers do, and compares it with the released values.
+// Reads the version resource of ZEBCmd.exe and ZEBCmdCon.exe through the version API, the way
+// Explorer and installers do, and their manifests the way the loader finds them, and compares
+// them with the released values.
 //
-// Usage: version_check [PROGRAM]   (default: the ZEBCmd.exe beside this program)
-// Prints each difference and exits with 1 if there is any, 2 if the resource cannot be read.
+// Usage: version_check [PROGRAM ...]   (default: both programs beside this one)
+// Each program is known by its file name. Prints each difference and exits with 1 if there is
+// any, 2 if a resource cannot be read.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -11,6 +13,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,21 +23,45 @@ constexpr DWORD kVersionHigh = MAKELONG(2, 3);  // 3.2
 constexpr DWORD kVersionLow = MAKELONG(0, 2);   // .2.0
 constexpr WORD kFrench = 0x040c;
 constexpr WORD kUnicode = 1200;
+constexpr WORD kManifestType = 24;  // RT_MANIFEST, which windows.h spells for the ANSI calls
 
 struct StringEntry {
   const wchar_t* name;
   const wchar_t* value;
 };
 
+// The strings both programs share.
 constexpr StringEntry kStrings[] = {
     {L"FileVersion", L"3, 2, 2, 0"},
     {L"ProductVersion", L"3, 2, 2, 0"},
-    {L"FileDescription", L"ZEBCmd"},
-    {L"InternalName", L"ZEBCmd"},
-    {L"OriginalFilename", L"ZEBCmd.exe"},
     {L"CompanyName", L"ZEBCmd developers"},
     {L"ProductName", L"ZEBCmd"},
     {L"LegalCopyright", L"Copyright (C) 2026 ZEBCmd developers"},
+};
+
+struct Program {
+  const wchar_t* file;
+  StringEntry own[3];
+};
+
+constexpr Program kPrograms[] = {
+    {L"ZEBCmd.exe",
+     {{L"FileDescription", L"ZEBCmd"},
+      {L"InternalName", L"ZEBCmd"},
+      {L"OriginalFilename", L"ZEBCmd.exe"}}},
+    {L"ZEBCmdCon.exe",
+     {{L"FileDescription", L"ZEBCmd console companion"},
+      {L"InternalName", L"ZEBCmdCon"},
+      {L"OriginalFilename", L"ZEBCmdCon.exe"}}},
+};
+
+// What each manifest must say: never elevated, and written for Windows 7, 8, 8.1 and 10/11.
+constexpr const char* kManifestParts[] = {
+    "level=\"asInvoker\"",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
 };
 
 std::string to_utf8(const std::wstring& text) {
@@ -49,16 +76,25 @@ std::string to_utf8(const std::wstring& text) {
   return out;
 }
 
-std::wstring default_program() {
+std::wstring own_folder() {
   wchar_t self[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"ZEBCmd.exe";
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+const Program* known_program(const std::wstring& path) {
+  std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  for (const Program& program : kPrograms) {
+    if (_wcsicmp(name.c_str(), program.file) == 0) return &program;
+  }
+  return nullptr;
 }
 
 class Checker {
  public:
-  explicit Checker(const std::vector<char>& block) : block_(block) {}
+  Checker(const std::vector<char>& block, const std::string& program)
+      : block_(block), program_(program) {}
 
   void check_fixed() {
     VS_FIXEDFILEINFO* info = nullptr;
@@ -89,28 +125,31 @@ class Checker {
     }
   }
 
-  void check_strings() {
-    for (const StringEntry& entry : kStrings) {
-      std::wstring path = std::wstring(L"\\StringFileInfo\\040c04b0\\") + entry.name;
-      wchar_t* value = nullptr;
-      UINT length = 0;
-      if (!query_value(path.c_str(), reinterpret_cast<void**>(&value), &length)) {
-        differ("no string " + to_utf8(entry.name));
-        continue;
-      }
-      // The length may or may not count the terminating NUL; the text ends at the first one.
-      std::wstring actual(value, length);
-      actual = actual.substr(0, actual.find(L'\0'));
-      if (actual != entry.value) {
-        differ(to_utf8(entry.name) + " is \"" + to_utf8(actual) + "\", expected \"" +
-               to_utf8(entry.value) + "\"");
-      }
-    }
+  void check_strings(const Program& program) {
+    for (const StringEntry& entry : kStrings) check_string(entry);
+    for (const StringEntry& entry : program.own) check_string(entry);
   }
 
   int differences() const { return differences_; }
 
  private:
+  void check_string(const StringEntry& entry) {
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040c04b0\\") + entry.name;
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    if (!query_value(path.c_str(), reinterpret_cast<void**>(&value), &length)) {
+      differ("no string " + to_utf8(entry.name));
+      return;
+    }
+    // The length may or may not count the terminating NUL; the text ends at the first one.
+    std::wstring actual(value, length);
+    actual = actual.substr(0, actual.find(L'\0'));
+    if (actual != entry.value) {
+      differ(to_utf8(entry.name) + " is \"" + to_utf8(actual) + "\", expected \"" +
+             to_utf8(entry.value) + "\"");
+    }
+  }
+
   bool query_value(const wchar_t* path, void** value, UINT* size) {
     return VerQueryValueW(block_.data(), path, value, size) && *value != nullptr;
   }
@@ -124,22 +163,49 @@ class Checker {
   }
 
   void differ(const std::string& text) {
-    std::printf("%s\n", text.c_str());
+    std::printf("%s: %s\n", program_.c_str(), text.c_str());
     ++differences_;
   }
 
   const std::vector<char>& block_;
+  const std::string program_;
   int differences_ = 0;
 };
 
-}  // namespace
+// The manifest as the loader finds it: resource 1 of type RT_MANIFEST. Returns the number of
+// differences.
+int check_manifest(const std::wstring& program) {
+  HMODULE image = LoadLibraryExW(program.c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HRSRC found = image != nullptr
+                    ? FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(kManifestType))
+                    : nullptr;
+  HGLOBAL loaded = found != nullptr ? LoadResource(image, found) : nullptr;
+  const char* bytes = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  int differences = 0;
+  if (bytes == nullptr) {
+    std::printf("%s: no manifest (error %lu)\n", to_utf8(program).c_str(), GetLastError());
+    differences = 1;
+  } else {
+    std::string manifest(bytes, SizeofResource(image, found));
+    for (const char* part : kManifestParts) {
+      if (manifest.find(part) == std::string::npos) {
+        std::printf("%s: the manifest lacks %s\n", to_utf8(program).c_str(), part);
+        ++differences;
+      }
+    }
+  }
+  if (image != nullptr) FreeLibrary(image);
+  return differences;
+}
 
-int main() {
-  int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::wstring program = arguments != nullptr && count > 1 ? arguments[1] : default_program();
-  if (arguments != nullptr) LocalFree(arguments);
-
+// 0: as expected, 1: differences, 2: the version resource cannot be read.
+int check_program(const std::wstring& program) {
+  const Program* known = known_program(program);
+  if (known == nullptr) {
+    std::printf("%s: not a program this check knows\n", to_utf8(program).c_str());
+    return 2;
+  }
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
   std::vector<char> block(size);
@@ -148,11 +214,30 @@ int main() {
                 GetLastError());
     return 2;
   }
-  Checker checker(block);
+  Checker checker(block, to_utf8(program));
   checker.check_fixed();
   checker.check_translation();
-  checker.check_strings();
-  if (checker.differences() != 0) return 1;
-  std::printf("version resource of %s as expected\n", to_utf8(program).c_str());
+  checker.check_strings(*known);
+  if (checker.differences() + check_manifest(program) != 0) return 1;
+  std::printf("version resource and manifest of %s as expected\n", to_utf8(program).c_str());
   return 0;
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> programs;
+  for (int i = 1; arguments != nullptr && i < count; ++i) programs.push_back(arguments[i]);
+  if (arguments != nullptr) LocalFree(arguments);
+  if (programs.empty()) {
+    for (const Program& program : kPrograms) programs.push_back(own_folder() + program.file);
+  }
+  int status = 0;
+  for (const std::wstring& program : programs) {
+    int result = check_program(program);
+    if (result > status) status = result;
+  }
+  return status;
 }
