@@ -537,5 +537,32 @@ TEST_F(ClientTest, ResolverThatDoesNotAnswerIsUnreachableWithinTheBound) {
   EXPECT_EQ(g_resolver_calls, before + 2);
 }
 
+// A host program that unloads the library while a resolver thread it left behind still waits:
+// the thread returns into the library's code 3 s after the unload. A copy of the library is
+// loaded on its own, apart from the one this program links.
+TEST_F(ClientTest, UnloadingWhileAResolverThreadLivesIsSafe) {
+  TempDir dir;
+  const fs::path copy = dir / "libZEBCli-copy.so";
+  fs::copy_file(ZEBCLI_PATH, copy);
+  EXPECT_EXIT(
+      {
+        void* library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) _exit(2);
+        const auto init = reinterpret_cast<decltype(&ZEBC_Init)>(dlsym(library, "ZEBC_Init"));
+        const auto versions =
+            reinterpret_cast<decltype(&ZEBC_GetVersions)>(dlsym(library, "ZEBC_GetVersions"));
+        const auto close = reinterpret_cast<decltype(&ZEBC_Close)>(dlsym(library, "ZEBC_Close"));
+        set_server("zeb.stalled", 47170);
+        if (init() != 0 || versions(nullptr, 0, nullptr, 0) != status::kUnreachable ||
+            close() != 0) {
+          _exit(3);
+        }
+        dlclose(library);
+        std::this_thread::sleep_for(4s);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace zeb::test
