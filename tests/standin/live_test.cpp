@@ -447,6 +447,35 @@ TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
   EXPECT_EQ(g_resolver_calls, before + 1);
 }
 
+TEST_F(LiveTest, DumpAndReloadAgreeOnAPathOfPathMaxBytes) {
+  start_server();
+  fs::path folder = dir_.path();
+  while (4096 - folder.string().size() - 1 > 240) folder /= std::string(200, 'd');
+  fs::create_directories(folder);
+  const std::string file = (folder / std::string(4096 - folder.string().size() - 1, 'f')).string();
+  ASSERT_EQ(file.size(), 4096u);
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
+}
+
+TEST_F(LiveTest, CallsLeaveNoDescriptorBehind) {
+  start_server();
+  const auto descriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto before = descriptors();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+    ASSERT_EQ(ZEBC_Adm_Restart(kUser, "wrong"), status::kBadCredentials);
+  }
+  std::uint16_t closed = 0;
+  close(listen_on(1, &closed));
+  set_server("127.0.0.1", closed);
+  for (int i = 0; i < 20; ++i)
+    ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
+  EXPECT_EQ(descriptors(), before);
+}
+
 // The library on its own: no server, or a fake one.
 class ClientTest : public ::testing::Test {
  protected:
