@@ -262,6 +262,39 @@ TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
   EXPECT_EQ(journal.substr(journal.size() - kVersionsLine.size() - 1), kVersionsLine + "\n");
 }
 
+TEST_F(FaultTest, AtSigtermTheJournalFlushesWholeLinesAndTheDroppedCount) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  ASSERT_TRUE(server_.spawn_server({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
+  close(ends[1]);
+  std::smatch port;
+  std::string first;
+  for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
+  ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
+  set_server("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
+  // More than the pipe and the held limit together: some held, some dropped.
+  const std::string name(64000, '\x01');
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, name.c_str()), status::kCannotRead) << i;
+  }
+  std::string journal;
+  std::thread reader([&] {
+    char chunk[65536];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) {
+      journal.append(chunk, static_cast<std::size_t>(got));
+    }
+  });
+  EXPECT_EQ(server_.stop(), 0);
+  reader.join();
+  close(ends[0]);
+  const std::size_t last = journal.rfind('\n', journal.size() - 2);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(journal.back(), '\n');
+  EXPECT_TRUE(
+      std::regex_match(journal.substr(last + 1), std::regex("\\S+Z dropped lines=[1-9]\\d*\n")))
+      << journal.substr(last + 1, 80);
+}
+
 // CPU time the process has used.
 double cpu_seconds(pid_t pid) {
   const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
