@@ -24,6 +24,12 @@ void debug_message(const std::string& text);
 // Pauses the calling thread; 0 only gives up the rest of its time slice.
 void pause(std::uint32_t milliseconds);
 
+#if !defined(_WIN32)
+// Once, at start: descriptors 0, 1 and 2 open (on /dev/null where they were closed) and
+// SIGPIPE ignored.
+void prepare_process();
+#endif
+
 }  // namespace platform
 }  // namespace zebcmd
 

@@ -156,7 +156,10 @@ int Loop::run() {
       connection.done = true;
     }
     for (Connection& connection : connections_) {
-      if (connection.done) close(connection.fd);
+      if (!connection.done) continue;
+      close(connection.fd);
+      // A descriptor is free again: what waits is accepted now, not after the pause.
+      accept_paused_until_ = {};
     }
     connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
                                       [](const Connection& c) { return c.done; }),

@@ -144,8 +144,17 @@ std::string latin1_to_utf8(std::string_view text) {
 
 std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records) {
   if (!usable_path(path)) return status::kCannotRead;
+  // Folder and name opened apart, as a dump does, so that a reload reads any path a dump
+  // writes (one of PATH_MAX bytes included).
+  std::string folder_path;
+  std::string name;
+  split_path(path, &folder_path, &name);
+  if (name.empty()) return status::kCannotRead;
+  const int folder = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return status::kCannotRead;
   // O_NONBLOCK so that a FIFO given as the file cannot stall the single-threaded server.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  close(folder);
   if (fd < 0) return status::kCannotRead;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """The tool's exit status survives a debug channel that nobody reads: standard error is a pipe
 whose reading end is already closed ("closed"), or one whose buffer is full and whose reader
-is alive but never reads ("stalled"). A stalled channel costs at most 250 ms per message.
+is alive but never reads ("stalled"). A stalled channel costs at most 250 ms, once per run.
+Around the channel: a watchdog timer set before exec still ends the tool ("watchdog"), and
+descriptors 0, 1 and 2 closed at start are open on /dev/null while it runs ("unopened").
 With --wine, the tool is ZEBCmdCon.exe under that Wine loader and the channel its standard
-output, which must not hold up ZEBCmd.exe either.
+output, which must not hold up ZEBCmd.exe either; the rows about the POSIX process stay out.
 
 Usage: closed_channel.py --server ZEBSERVER --tool ZEBCMD [--wine LOADER]
 """
 
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -19,6 +22,10 @@ from wine_target import check_loader_runs, skip_if_cannot_run
 
 # Far above three messages of 250 ms each: only a hang comes near it.
 STALLED_LIMIT = 10
+# The watchdog's interval; the tool runs until something stops it.
+WATCHDOG_SECONDS = 1
+# Channels that are about the POSIX tool's own process.
+POSIX_ONLY = ("watchdog", "unopened")
 
 CASES = [
     # (name, channel, args, zebserver options or None for no server, exit status)
@@ -32,6 +39,9 @@ CASES = [
      ["--ignore-versions", "2"], 1),
     ("stalled_stop", "stalled", ["-stop"], [], 0),
     ("stalled_ping_server_down", "stalled", ["-ping", "3", "0"], None, 0),
+    ("stalled_ping_fifty_failures", "stalled", ["-ping", "50", "0"], None, 0),
+    ("watchdog_ends_endless_ping", "watchdog", ["-ping", "0", "200"], None, -signal.SIGALRM),
+    ("unopened_ping_server_down", "unopened", ["-ping", "3", "300"], None, 0),
 ]
 
 
@@ -48,28 +58,59 @@ def full_pipe():
     return reading, writing
 
 
+def standard_descriptors(pid):
+    """Where descriptors 0, 1 and 2 of a running process lead; None for a closed one."""
+    targets = []
+    for fd in range(3):
+        try:
+            targets.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            targets.append(None)
+    return targets
+
+
 def run_on_channel(command, channel, args, env, stream):
-    """Exit status (None when it hung) and seconds taken; the channel is the stream named
-    "stdout" or "stderr", the other one is discarded."""
+    """Exit status (None when it hung, or for "unopened" when 0, 1 and 2 were never all open on
+    /dev/null) and seconds taken; the channel is the stream named "stdout" or "stderr", the
+    other one is discarded."""
+    reading = writing = None
+    child_setup = None
     if channel == "closed":
         reading, writing = os.pipe()
         os.close(reading)
         reading = None
-    else:
+    elif channel == "stalled":
         reading, writing = full_pipe()
+    elif channel == "watchdog":
+        writing = subprocess.DEVNULL
+        child_setup = lambda: signal.setitimer(signal.ITIMER_REAL, WATCHDOG_SECONDS)
+    else:
+        child_setup = lambda: [os.close(fd) for fd in range(3)]
+    null = subprocess.DEVNULL if channel != "unopened" else None
     start = time.monotonic()
+    seen_open = False
     try:
         # Popen restores SIGPIPE's default action in the child, as a shell would leave it.
-        streams = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, stream: writing}
-        proc = subprocess.run(command + args, stdin=subprocess.DEVNULL, env=env,
-                              timeout=e2e.RUN_TIMEOUT, **streams)
-        status = proc.returncode
-    except subprocess.TimeoutExpired:
-        status = None
+        streams = {"stdout": null, "stderr": null, stream: writing}
+        proc = subprocess.Popen(command + args, stdin=null, env=env, preexec_fn=child_setup,
+                                **streams)
+        while proc.poll() is None and time.monotonic() - start < e2e.RUN_TIMEOUT:
+            if channel == "unopened" and not seen_open:
+                seen_open = standard_descriptors(proc.pid) == ["/dev/null"] * 3
+            time.sleep(0.005)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+            status = None
+        else:
+            status = proc.returncode
     finally:
-        os.close(writing)
+        if isinstance(writing, int) and writing >= 0:
+            os.close(writing)
         if reading is not None:
             os.close(reading)
+    if channel == "unopened" and not seen_open:
+        status = None
     return status, time.monotonic() - start
 
 
@@ -85,6 +126,8 @@ def main():
         command, stream = [options.wine, options.tool], "stdout"
     passed = failed = 0
     for name, channel, args, server_options, expected in CASES:
+        if options.wine and channel in POSIX_ONLY:
+            continue
         server = e2e.Server(options.server, server_options) if server_options is not None else None
         address = server.address if server else e2e.closed_port_address()
         try:

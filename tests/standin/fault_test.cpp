@@ -196,7 +196,11 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   close(fd);
   ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
   EXPECT_TRUE(data_now() == other) << "the reset was carried out";
-  EXPECT_EQ(server_.count_of("reset user=\"admin\" file=\"\" status=-4"), 1);
+  const std::vector<std::string> lines = server_.journal_lines();
+  const std::string dump = "dump user=\"admin\" file=\"" + (dir_ / "snapshot.bin").string();
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin() + 2, lines.end()),
+      (std::vector<std::string>{"reset user=\"admin\" file=\"\" status=-4", dump + "\" status=0"}));
 }
 
 // Reads the pipe until the server has written nothing for 200 ms.
@@ -258,6 +262,39 @@ TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
   EXPECT_EQ(journal.substr(journal.size() - kVersionsLine.size() - 1), kVersionsLine + "\n");
 }
 
+TEST_F(FaultTest, AtSigtermTheJournalFlushesWholeLinesAndTheDroppedCount) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  ASSERT_TRUE(server_.spawn_server({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
+  close(ends[1]);
+  std::smatch port;
+  std::string first;
+  for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
+  ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
+  set_server("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
+  // More than the pipe and the held limit together: some held, some dropped.
+  const std::string name(64000, '\x01');
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, name.c_str()), status::kCannotRead) << i;
+  }
+  std::string journal;
+  std::thread reader([&] {
+    char chunk[65536];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) {
+      journal.append(chunk, static_cast<std::size_t>(got));
+    }
+  });
+  EXPECT_EQ(server_.stop(), 0);
+  reader.join();
+  close(ends[0]);
+  const std::size_t last = journal.rfind('\n', journal.size() - 2);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(journal.back(), '\n');
+  EXPECT_TRUE(
+      std::regex_match(journal.substr(last + 1), std::regex("\\S+Z dropped lines=[1-9]\\d*\n")))
+      << journal.substr(last + 1, 80);
+}
+
 // CPU time the process has used.
 double cpu_seconds(pid_t pid) {
   const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
@@ -283,6 +320,10 @@ TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
   EXPECT_LT(cpu_seconds(server_.pid()) - before, 0.2) << "spinning on accept()";
   for (int fd : idle) close(fd);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "does not accept again";
+  // A flood of connections closed before they are accepted drains within the call's 3 s.
+  ASSERT_EQ(prlimit(server_.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+  for (int i = 0; i < 1000; ++i) close(dial(server_.port()));
+  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "still draining the flood";
 }
 
 // Data large enough that writing and syncing its dump takes a while.

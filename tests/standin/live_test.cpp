@@ -447,6 +447,35 @@ TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
   EXPECT_EQ(g_resolver_calls, before + 1);
 }
 
+TEST_F(LiveTest, DumpAndReloadAgreeOnAPathOfPathMaxBytes) {
+  start_server();
+  fs::path folder = dir_.path();
+  while (4096 - folder.string().size() - 1 > 240) folder /= std::string(200, 'd');
+  fs::create_directories(folder);
+  const std::string file = (folder / std::string(4096 - folder.string().size() - 1, 'f')).string();
+  ASSERT_EQ(file.size(), 4096u);
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
+}
+
+TEST_F(LiveTest, CallsLeaveNoDescriptorBehind) {
+  start_server();
+  const auto descriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto before = descriptors();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+    ASSERT_EQ(ZEBC_Adm_Restart(kUser, "wrong"), status::kBadCredentials);
+  }
+  std::uint16_t closed = 0;
+  close(listen_on(1, &closed));
+  set_server("127.0.0.1", closed);
+  for (int i = 0; i < 20; ++i)
+    ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
+  EXPECT_EQ(descriptors(), before);
+}
+
 // The library on its own: no server, or a fake one.
 class ClientTest : public ::testing::Test {
  protected:
@@ -535,6 +564,33 @@ TEST_F(ClientTest, ResolverThatDoesNotAnswerIsUnreachableWithinTheBound) {
     EXPECT_LE(seconds_since(start), 1 + 2);
   }
   EXPECT_EQ(g_resolver_calls, before + 2);
+}
+
+// A host program that unloads the library while a resolver thread it left behind still waits:
+// the thread returns into the library's code 3 s after the unload. A copy of the library is
+// loaded on its own, apart from the one this program links.
+TEST_F(ClientTest, UnloadingWhileAResolverThreadLivesIsSafe) {
+  TempDir dir;
+  const fs::path copy = dir / "libZEBCli-copy.so";
+  fs::copy_file(ZEBCLI_PATH, copy);
+  EXPECT_EXIT(
+      {
+        void* library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) _exit(2);
+        const auto init = reinterpret_cast<decltype(&ZEBC_Init)>(dlsym(library, "ZEBC_Init"));
+        const auto versions =
+            reinterpret_cast<decltype(&ZEBC_GetVersions)>(dlsym(library, "ZEBC_GetVersions"));
+        const auto close = reinterpret_cast<decltype(&ZEBC_Close)>(dlsym(library, "ZEBC_Close"));
+        set_server("zeb.stalled", 47170);
+        if (init() != 0 || versions(nullptr, 0, nullptr, 0) != status::kUnreachable ||
+            close() != 0) {
+          _exit(3);
+        }
+        dlclose(library);
+        std::this_thread::sleep_for(4s);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -86,6 +86,20 @@ TEST(PosixDebugMessage, OneWritePerMessageNothingAdded) {
                           "no line end", large));
 }
 
+// A pipe whose buffer is full; the reading end is non-blocking, the writing end blocking.
+bool full_pipe(int ends[2]) {
+  if (pipe(ends) != 0) return false;
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  const std::string page(4096, 'f');
+  while (write(ends[1], page.data(), page.size()) > 0) {
+  }
+  while (write(ends[1], "f", 1) > 0) {
+  }
+  fcntl(ends[1], F_SETFL, 0);
+  return true;
+}
+
 struct StalledCase {
   const char* name;
   std::chrono::milliseconds reader_wakes;
@@ -98,15 +112,7 @@ class PosixStalledChannel : public ::testing::TestWithParam<StalledCase> {};
 // within the bound gets the message whole; one that sleeps on loses it, and the tool goes on.
 TEST_P(PosixStalledChannel, MessageWaitsAtMostTheBound) {
   int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  fcntl(ends[1], F_SETFL, O_NONBLOCK);
-  const std::string page(4096, 'f');
-  while (write(ends[1], page.data(), page.size()) > 0) {
-  }
-  while (write(ends[1], "f", 1) > 0) {
-  }
-  fcntl(ends[1], F_SETFL, 0);
+  ASSERT_TRUE(full_pipe(ends));
 
   std::atomic<bool> returned{false};
   std::string drained;
@@ -198,26 +204,94 @@ TEST(PosixDebugMessage, PartialWriteIsCompleted) {
   EXPECT_TRUE(received == message);
 }
 
-void on_alarm(int) {}
+std::atomic<int> g_alarms{0};
 
-TEST(PosixPause, WaitsAtLeastTheIntervalEvenWhenInterrupted) {
+void on_alarm(int) {
+  ++g_alarms;
+}
+
+// The watchdog of a caller (alarm before exec): a message on a stalled channel keeps its timer,
+// handler and mask, and the timer fires when due (or stays pending while blocked).
+TEST(PosixDebugMessage, InheritedAlarmIsKept) {
+  struct sigaction action {};
+  action.sa_handler = on_alarm;
+  struct sigaction previous {};
+  sigaction(SIGALRM, &action, &previous);
+  for (const bool blocked : {false, true}) {
+    SCOPED_TRACE(blocked ? "SIGALRM blocked" : "SIGALRM unblocked");
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    sigset_t before;
+    pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &alarm, &before);
+    pthread_sigmask(SIG_SETMASK, nullptr, &before);
+    g_alarms = 0;
+    itimerval watchdog{};
+    watchdog.it_value.tv_usec = 400000;
+    setitimer(ITIMER_REAL, &watchdog, nullptr);
+    int ends[2];
+    ASSERT_TRUE(full_pipe(ends));
+    const auto start = Clock::now();
+    {
+      StderrReplaced replaced(ends[1]);
+      debug_message("Ping failure\n");
+    }
+    const auto elapsed = Clock::now() - start;
+    close(ends[0]);
+    close(ends[1]);
+
+    EXPECT_LT(elapsed, 5s) << "blocked on the stalled channel";
+    sigset_t after;
+    pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    EXPECT_EQ(sigismember(&after, SIGALRM), sigismember(&before, SIGALRM));
+    EXPECT_EQ(sigismember(&after, SIGRTMIN), sigismember(&before, SIGRTMIN));
+    struct sigaction now {};
+    sigaction(SIGALRM, nullptr, &now);
+    EXPECT_TRUE(now.sa_handler == on_alarm);
+    itimerval left{};
+    getitimer(ITIMER_REAL, &left);
+    EXPECT_TRUE(left.it_value.tv_sec != 0 || left.it_value.tv_usec != 0) << "timer switched off";
+    sigset_t pending;
+    for (const auto end = Clock::now() + 2s; Clock::now() < end; std::this_thread::sleep_for(5ms)) {
+      sigpending(&pending);
+      if (g_alarms != 0 || sigismember(&pending, SIGALRM) == 1) break;
+    }
+    if (blocked) {
+      EXPECT_EQ(g_alarms, 0);
+      EXPECT_EQ(sigismember(&pending, SIGALRM), 1) << "the due timer did not fire";
+      const timespec none{};
+      sigtimedwait(&alarm, nullptr, &none);
+      pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+    } else {
+      EXPECT_EQ(g_alarms, 1) << "the due timer did not fire";
+    }
+  }
+  sigaction(SIGALRM, &previous, nullptr);
+}
+
+// Each at least its interval: one interrupted every 10 ms, one whose milliseconds carry into
+// the next second.
+TEST(PosixPause, WaitsAtLeastTheInterval) {
   struct sigaction action {};
   action.sa_handler = on_alarm;  // no SA_RESTART: the sleep sees EINTR
   struct sigaction previous {};
   sigaction(SIGALRM, &action, &previous);
-  itimerval timer{};
-  timer.it_value.tv_usec = 10000;
-  timer.it_interval.tv_usec = 10000;
-  setitimer(ITIMER_REAL, &timer, nullptr);
-
-  const auto start = Clock::now();
-  pause(120);
-  const auto elapsed = Clock::now() - start;
-
-  timer = {};
-  setitimer(ITIMER_REAL, &timer, nullptr);
+  for (const auto& [milliseconds, interrupted] : {std::pair{120u, true}, {990u, false}}) {
+    SCOPED_TRACE(milliseconds);
+    itimerval timer{};
+    if (interrupted) {
+      timer.it_value.tv_usec = 10000;
+      timer.it_interval.tv_usec = 10000;
+    }
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    const auto start = Clock::now();
+    pause(milliseconds);
+    const auto elapsed = Clock::now() - start;
+    timer = {};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    EXPECT_GE(elapsed, std::chrono::milliseconds(milliseconds));
+  }
   sigaction(SIGALRM, &previous, nullptr);
-  EXPECT_GE(elapsed, std::chrono::milliseconds(120));
 }
 
 TEST(PosixArguments, DecodesEachElementFromUtf8) {
