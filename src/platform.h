@@ -24,11 +24,9 @@ void debug_message(const std::string& text);
 // Pauses the calling thread; 0 only gives up the rest of its time slice.
 void pause(std::uint32_t milliseconds);
 
-#if !defined(_WIN32)
-// Once, at start: descriptors 0, 1 and 2 open (on /dev/null where they were closed) and
-// SIGPIPE ignored.
+// Once, at start, by the POSIX entry: descriptors 0, 1 and 2 open (on /dev/null where they
+// were closed) and SIGPIPE ignored. A Windows GUI program has neither to prepare.
 void prepare_process();
-#endif
 
 }  // namespace platform
 }  // namespace zebcmd

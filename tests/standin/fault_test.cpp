@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -216,16 +217,30 @@ std::string read_until_quiet(int fd) {
   return out;
 }
 
-TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
-  int ends[2];
+// Starts the server with its standard output the pipe's writing end and points the library at
+// it; the reading end stays the caller's.
+void start_on_pipe(Server* server, const fs::path& dir, int ends[2],
+                   std::vector<std::string> launcher = {}) {
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  ASSERT_TRUE(server_.spawn_server({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
+  ASSERT_TRUE(server->spawn_server({"--port", "0"}, dir / "unused.txt", "/dev/null", ends[1],
+                                   std::move(launcher)));
   close(ends[1]);
   std::smatch port;
   std::string first;
   for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
   ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
   set_server("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
+}
+
+// Runs the server in a mount namespace of its own whose /proc is an empty file system.
+const char kHideProc[] = "mount -t tmpfs tmpfs /proc && exec \"$@\"";
+const std::vector<std::string> kWithoutProc = {"unshare", "--mount", "--propagation", "private",
+                                               "sh",      "-c",      kHideProc,       "sh"};
+
+void check_journal_nobody_reads(Server* server, const fs::path& dir,
+                                std::vector<std::string> launcher = {}) {
+  int ends[2];
+  ASSERT_NO_FATAL_FAILURE(start_on_pipe(server, dir, ends, std::move(launcher)));
 
   // 20 lines of 256 KB each, far beyond the pipe and what the server holds back.
   const std::string name(64000, '\x01');
@@ -262,16 +277,22 @@ TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
   EXPECT_EQ(journal.substr(journal.size() - kVersionsLine.size() - 1), kVersionsLine + "\n");
 }
 
+TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
+  check_journal_nobody_reads(&server_, dir_.path());
+}
+
+// Without /proc the journal cannot open its own descriptor and writes only what poll() allows.
+TEST_F(FaultTest, StandardOutputNobodyReadsWithoutProcStillNeverBlocks) {
+  if (std::system("unshare --mount --propagation private true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "cannot make a mount namespace (needs root): the journal without /proc is "
+                    "not tried";
+  }
+  check_journal_nobody_reads(&server_, dir_.path(), kWithoutProc);
+}
+
 TEST_F(FaultTest, AtSigtermTheJournalFlushesWholeLinesAndTheDroppedCount) {
   int ends[2];
-  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  ASSERT_TRUE(server_.spawn_server({"--port", "0"}, dir_ / "unused.txt", "/dev/null", ends[1]));
-  close(ends[1]);
-  std::smatch port;
-  std::string first;
-  for (char c = 0; c != '\n' && read(ends[0], &c, 1) == 1;) first.push_back(c);
-  ASSERT_TRUE(std::regex_match(first, port, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")));
-  set_server("127.0.0.1", static_cast<std::uint16_t>(std::stoi(port[1])));
+  ASSERT_NO_FATAL_FAILURE(start_on_pipe(&server_, dir_.path(), ends));
   // More than the pipe and the held limit together: some held, some dropped.
   const std::string name(64000, '\x01');
   for (int i = 0; i < 20; ++i) {

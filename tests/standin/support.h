@@ -100,12 +100,15 @@ class Server {
  public:
   ~Server() { stop(); }
 
-  // Standard output goes to the journal file, or to descriptor output when one is given.
+  // Standard output goes to the journal file, or to descriptor output when one is given. A
+  // launcher is a command that ends by running the server command appended to it.
   bool spawn_server(std::vector<std::string> args, const fs::path& journal,
-                    const fs::path& errors = "/dev/null", int output = -1) {
+                    const fs::path& errors = "/dev/null", int output = -1,
+                    std::vector<std::string> launcher = {}) {
     journal_ = journal;
     taken_ = 0;
     args.insert(args.begin(), ZEBSERVER_PATH);
+    args.insert(args.begin(), launcher.begin(), launcher.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -118,7 +121,7 @@ class Server {
       posix_spawn_file_actions_addopen(&actions, 1, journal.c_str(), mode, 0600);
     }
     posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), mode, 0600);
-    if (posix_spawn(&pid_, ZEBSERVER_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid_ > 0;
   }
