@@ -71,31 +71,15 @@ int listen_on(int backlog, std::uint16_t* port) {
   return fd;
 }
 
-class LiveTest : public ::testing::Test {
+class LiveTest : public ServerTest {
  protected:
-  void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
-  void TearDown() override {
-    ZEBC_Close();
-    server_.stop();
-  }
-
-  void start_server(std::vector<std::string> args = {}) {
-    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
-    port_ = server_.port();
-    ASSERT_NE(port_, 0);
-  }
-
   // The server's data as dump bytes; consumes the dump's journal line.
   std::string data_now() {
-    std::string file = (dir_ / "snapshot.bin").string();
-    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
+    const std::string data = ServerTest::data_now();
+    const std::string file = (dir_ / "snapshot.bin").string();
     EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
-    return read_file(file);
+    return data;
   }
-
-  TempDir dir_;
-  Server server_;
-  std::uint16_t port_ = 0;
 };
 
 TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
