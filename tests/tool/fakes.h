@@ -17,6 +17,18 @@ extern long versions_failures;
 
 void reset();
 
+// The server's administrative credentials as the log shows them: written here and nowhere
+// else in the tests, so that a wrong user or password in the tool fails them.
+inline const std::string kCredentials = "|admin|mot47vek,raz;";
+
+// The log entry of an administrative call made with those credentials.
+inline std::string admin_call(const std::string& call) {
+  return call + kCredentials;
+}
+inline std::string admin_call(const std::string& call, const std::string& file) {
+  return call + kCredentials + "|" + file;
+}
+
 }  // namespace fake
 
 #endif
