@@ -34,9 +34,6 @@
 namespace zeb::test {
 namespace {
 
-const std::string kInvalidLine = "invalid user=\"\" file=\"\" status=-5";
-const std::string kVersionsLine = "versions user=\"\" file=\"\" status=0";
-
 // Files in dir whose name holds the dump's temporary suffix.
 std::vector<fs::path> temporary_files(const fs::path& dir) {
   std::vector<fs::path> found;
@@ -104,8 +101,8 @@ TEST_F(FaultTest, ThousandMalformedRequestsThenVersionsAreAnswered) {
   }
   EXPECT_GT(answered, 500);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(server_.count_of(kInvalidLine), 1000);
-  EXPECT_EQ(server_.journal_lines().back(), kVersionsLine);
+  EXPECT_EQ(server_.count_of(kInvalidEntry), 1000);
+  EXPECT_EQ(server_.journal_lines().back(), kVersionsEntry);
 }
 
 TEST_F(FaultTest, TwoHundredConcurrentPingsAreAllAnswered) {
@@ -129,7 +126,7 @@ TEST_F(FaultTest, TwoHundredConcurrentPingsAreAllAnswered) {
   EXPECT_EQ(results, std::vector<int>(kClients, 0));
   EXPECT_TRUE(server_.running());
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(server_.count_of(kVersionsLine), kClients + 1);
+  EXPECT_EQ(server_.count_of(kVersionsEntry), kClients + 1);
 }
 
 TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
@@ -157,7 +154,7 @@ TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   std::string answer;
   receive_all(slow, &answer);
   close(slow);
-  EXPECT_EQ(server_.count_of(kInvalidLine), 1);
+  EXPECT_EQ(server_.count_of(kInvalidEntry), 1);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
 }
 
@@ -175,10 +172,10 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
   EXPECT_TRUE(data_now() == other) << "the reset was carried out";
   const std::vector<std::string> lines = server_.journal_lines();
-  const std::string dump = "dump user=\"admin\" file=\"" + (dir_ / "snapshot.bin").string();
-  EXPECT_EQ(
-      std::vector<std::string>(lines.begin() + 2, lines.end()),
-      (std::vector<std::string>{"reset user=\"admin\" file=\"\" status=-4", dump + "\" status=0"}));
+  const std::string dump = (dir_ / "snapshot.bin").string();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+            (std::vector<std::string>{journalled("reset", kUser, "", -4),
+                                      journalled("dump", kUser, dump, 0)}));
 }
 
 // Reads the pipe until the server has written nothing for 200 ms.
@@ -234,9 +231,9 @@ void check_journal_nobody_reads(Server* server, const fs::path& dir,
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   journal += read_until_quiet(ends[0]);
   close(ends[0]);
-  std::string reload = "reload user=\"admin\" file=\"";
-  for (std::size_t i = 0; i < name.size(); ++i) reload += "\\x01";
-  reload += "\" status=-8";
+  std::string escaped;
+  for (std::size_t i = 0; i < name.size(); ++i) escaped += "\\x01";
+  const std::string reload = journalled("reload", kUser, escaped, -8);
   long lines = 0;
   long dropped = 0;
   std::istringstream in(journal);
@@ -246,12 +243,12 @@ void check_journal_nobody_reads(Server* server, const fs::path& dir,
       dropped += std::stol(entry.substr(14));
       --lines;
     } else {
-      EXPECT_TRUE(entry == reload || entry == kVersionsLine) << entry.substr(0, 80);
+      EXPECT_TRUE(entry == reload || entry == kVersionsEntry) << entry.substr(0, 80);
     }
   }
   EXPECT_GT(dropped, 0);
   EXPECT_EQ(lines + dropped, kReloads + 2);
-  EXPECT_EQ(journal.substr(journal.size() - kVersionsLine.size() - 1), kVersionsLine + "\n");
+  EXPECT_EQ(journal.substr(journal.size() - kVersionsEntry.size() - 1), kVersionsEntry + "\n");
 }
 
 TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {

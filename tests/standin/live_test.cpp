@@ -77,7 +77,7 @@ class LiveTest : public ServerTest {
   std::string data_now() {
     const std::string data = ServerTest::data_now();
     const std::string file = (dir_ / "snapshot.bin").string();
-    EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, 0));
     return data;
   }
 };
@@ -92,7 +92,7 @@ TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
     std::memset(server, '#', sizeof server);
     std::memset(protocol, '#', sizeof protocol);
     ASSERT_EQ(ZEBC_GetVersions(server, size, protocol, size), 0);
-    EXPECT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), kVersionsEntry);
     for (auto [buffer, text] : {std::pair{server, std::string(kServerVersion)}, {protocol, "1"}}) {
       int written = size <= 0 ? 0 : std::min<int>(size, static_cast<int>(text.size()) + 1);
       if (written > 0) {
@@ -109,15 +109,15 @@ TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
   start_server();
   std::string file = (dir_ / "data.bin").string();
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  EXPECT_EQ(server_.next_journal_entry(), "reset user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reset", kUser, "", 0));
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, 0));
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(), "reload user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, file, 0));
   EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 0);
   // Right away: the port is closed by the time the stop is answered.
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
-  EXPECT_EQ(server_.next_journal_entry(), "stop user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("stop", kUser, "", 0));
   EXPECT_EQ(server_.wait_exit(5s), 0);
 }
 
@@ -173,8 +173,7 @@ TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
-    EXPECT_EQ(server_.next_journal_entry(),
-              "reload user=\"admin\" file=\"" + c.file + "\" status=" + std::to_string(c.expected));
+    EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, c.file, c.expected));
     EXPECT_EQ(data_now(), before);
   }
 }
@@ -200,7 +199,7 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
-    EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, -7));
   }
   EXPECT_EQ(read_file(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
@@ -277,7 +276,7 @@ TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
   const std::string latin1 = (dir_ / "caf\xe9.bin").string();
   ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0);
   EXPECT_EQ(server_.next_journal_entry(),
-            "dump user=\"admin\" file=\"" + dir_.path().string() + "/caf\\xe9.bin\" status=0");
+            journalled("dump", kUser, dir_.path().string() + "/caf\\xe9.bin", 0));
   EXPECT_TRUE(fs::exists(dir_ / "caf\xc3\xa9.bin"));
   EXPECT_FALSE(fs::exists(latin1));
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, latin1.c_str()), 0);
@@ -297,8 +296,7 @@ TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
                                              : hex;
   }
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, all.c_str()), status::kCannotRead);
-  EXPECT_EQ(server_.next_journal_entry(),
-            "reload user=\"admin\" file=\"" + escaped + "\" status=-8");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, escaped, -8));
   EXPECT_EQ(ZEBC_Adm_Restart("a\"b\\c\x01\x7f\xff ~", kPassword), status::kBadCredentials);
   EXPECT_EQ(server_.next_journal_entry(),
             "reset user=\"a\\\"b\\\\c\\x01\\x7f\\xff ~\" file=\"\" status=-6");
@@ -313,9 +311,8 @@ TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
   EXPECT_STREQ(buffer, "untouched");
   EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), 0);
   EXPECT_STREQ(buffer, kServerVersion);
-  for (const char* status : {"-10", "-10", "0"}) {
-    EXPECT_EQ(server_.next_journal_entry(),
-              "versions user=\"\" file=\"\" status=" + std::string(status));
+  for (int answer : {status::kNotReady, status::kNotReady, 0}) {
+    EXPECT_EQ(server_.next_journal_entry(), journalled("versions", "", "", answer));
   }
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, "wrong", file.c_str()), status::kBadCredentials);
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), -5);
@@ -389,9 +386,9 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
     } else if (got < 0) {
       EXPECT_EQ(error, ECONNRESET);
     }
-    EXPECT_EQ(server_.next_journal_entry(), "invalid user=\"\" file=\"\" status=-5");
+    EXPECT_EQ(server_.next_journal_entry(), kInvalidEntry);
     EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-    EXPECT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), kVersionsEntry);
   }
 }
 
@@ -417,8 +414,7 @@ TEST_F(LiveTest, ServesConcurrentClients) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failures, std::vector<int>(8, 0));
-  for (int i = 0; i < 8 * 20; ++i)
-    ASSERT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0") << i;
+  for (int i = 0; i < 8 * 20; ++i) ASSERT_EQ(server_.next_journal_entry(), kVersionsEntry) << i;
 }
 
 TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {

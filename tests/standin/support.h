@@ -42,6 +42,14 @@ using namespace std::chrono_literals;
 constexpr const char* kUser = "admin";
 constexpr const char* kPassword = "mot47vek,raz;";
 
+// A journal entry after its time stamp, with user and file as the journal escapes them.
+inline std::string journalled(const std::string& request, const std::string& user,
+                              const std::string& file, int status) {
+  return request + " user=\"" + user + "\" file=\"" + file + "\" status=" + std::to_string(status);
+}
+const std::string kVersionsEntry = journalled("versions", "", "", 0);
+const std::string kInvalidEntry = journalled("invalid", "", "", -5);
+
 inline std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
