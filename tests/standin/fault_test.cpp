@@ -85,7 +85,7 @@ TEST_F(FaultTest, ThousandMalformedRequestsThenVersionsAreAnswered) {
   int answered = 0;
   for (std::uint32_t i = 0; i < 1000; ++i) {
     const std::string bytes = kMalformed[i % std::size(kMalformed)](i);
-    int fd = dial(port_);
+    int fd = dial(server_.port());
     ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())) << i;
     shutdown(fd, SHUT_WR);
     std::string answer;
@@ -133,9 +133,9 @@ TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   start_server();
   std::vector<int> silent;
   // They wait longer than the server's 5 s per connection.
-  for (int i = 0; i < 20; ++i) silent.push_back(dial(port_, 15));
+  for (int i = 0; i < 20; ++i) silent.push_back(dial(server_.port(), 15));
   // Part of a frame, and then nothing more.
-  const int slow = dial(port_, 15);
+  const int slow = dial(server_.port(), 15);
   ASSERT_EQ(send(slow, "\0\0\0", 3, MSG_NOSIGNAL), 3);
 
   const std::string file = (dir_ / "data.bin").string();
@@ -165,17 +165,16 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
   // Held up, as by a long dump, while a client sends a reset and stops waiting.
   ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
-  const int fd = dial(port_);
+  const int fd = dial(server_.port());
   const std::string reset = make_frame("\x03" + text_bytes(kUser) + text_bytes(kPassword));
   EXPECT_EQ(send(fd, reset.data(), reset.size(), MSG_NOSIGNAL), ssize_t(reset.size()));
   close(fd);
   ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
   EXPECT_TRUE(data_now() == other) << "the reset was carried out";
   const std::vector<std::string> lines = server_.journal_lines();
-  const std::string dump = (dir_ / "snapshot.bin").string();
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
             (std::vector<std::string>{journalled("reset", kUser, "", -4),
-                                      journalled("dump", kUser, dump, 0)}));
+                                      journalled("dump", kUser, snapshot_, 0)}));
 }
 
 // Reads the pipe until the server has written nothing for 200 ms.
@@ -308,7 +307,7 @@ TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
   const rlimit few{32, 32};
   ASSERT_EQ(prlimit(server_.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
   std::vector<int> idle;
-  for (int i = 0; i < 40; ++i) idle.push_back(dial(port_, 15));
+  for (int i = 0; i < 40; ++i) idle.push_back(dial(server_.port(), 15));
   std::this_thread::sleep_for(200ms);
   const double before = cpu_seconds(server_.pid());
   std::this_thread::sleep_for(1s);
@@ -317,7 +316,7 @@ TEST_F(FaultTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinning) {
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "does not accept again";
   // A flood of connections closed before they are accepted drains within the call's 3 s.
   ASSERT_EQ(prlimit(server_.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
-  for (int i = 0; i < 1000; ++i) close(dial(port_));
+  for (int i = 0; i < 1000; ++i) close(dial(server_.port()));
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0) << "still draining the flood";
 }
 

@@ -76,8 +76,7 @@ class LiveTest : public ServerTest {
   // The server's data as dump bytes; consumes the dump's journal line.
   std::string data_now() {
     const std::string data = ServerTest::data_now();
-    const std::string file = (dir_ / "snapshot.bin").string();
-    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, 0));
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, snapshot_, 0));
     return data;
   }
 };
@@ -373,7 +372,7 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    int fd = dial(port_);
+    int fd = dial(server_.port());
     ASSERT_EQ(send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL), ssize_t(c.bytes.size()));
     shutdown(fd, SHUT_WR);
     char answer[16];
@@ -395,7 +394,7 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
 TEST_F(LiveTest, IdleClientsDoNotHoldUpOthers) {
   start_server();
   std::vector<int> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(dial(port_));
+  for (int i = 0; i < 3; ++i) idle.push_back(dial(server_.port()));
   ASSERT_EQ(send(idle[0], "\0\0", 2, MSG_NOSIGNAL), 2);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   for (int fd : idle) close(fd);
@@ -422,7 +421,7 @@ TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
   const int before = g_resolver_calls;
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   EXPECT_EQ(g_resolver_calls, before);
-  set_server("localhost", port_);
+  set_server("localhost", server_.port());
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   EXPECT_EQ(g_resolver_calls, before + 1);
 }

@@ -269,19 +269,17 @@ class ServerTest : public ::testing::Test {
 
   void start_server(std::vector<std::string> args = {}) {
     ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
-    port_ = server_.port();
   }
 
   // The server's data as dump bytes.
   std::string data_now() {
-    const std::string file = (dir_ / "snapshot.bin").string();
-    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-    return read_file(file);
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, snapshot_.c_str()), 0);
+    return read_file(snapshot_);
   }
 
   TempDir dir_;
+  const std::string snapshot_ = (dir_ / "snapshot.bin").string();
   Server server_;
-  std::uint16_t port_ = 0;
 };
 
 }  // namespace zeb::test

@@ -1,6 +1,7 @@
 #ifndef ZEBCMD_TESTS_FAKES_H
 #define ZEBCMD_TESTS_FAKES_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,9 @@ void reset();
 // else in the tests, so that a wrong user or password in the tool fails them.
 inline const std::string kCredentials = "|admin|mot47vek,raz;";
 
-// The log entry of an administrative call made with those credentials.
-inline std::string admin_call(const std::string& call) {
-  return call + kCredentials;
-}
-inline std::string admin_call(const std::string& call, const std::string& file) {
-  return call + kCredentials + "|" + file;
+// The log entry of an administrative call made with those credentials, and its file if any.
+inline std::string admin_call(const std::string& call, std::optional<std::string> file = {}) {
+  return call + kCredentials + (file ? "|" + *file : "");
 }
 
 }  // namespace fake
