@@ -34,17 +34,6 @@
 namespace zeb::test {
 namespace {
 
-// Files in dir whose name holds the dump's temporary suffix.
-std::vector<fs::path> temporary_files(const fs::path& dir) {
-  std::vector<fs::path> found;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.path().filename().string().find(".tmp.") != std::string::npos) {
-      found.push_back(entry.path());
-    }
-  }
-  return found;
-}
-
 // Everything the peer sends until it closes; false if it resets or stays silent too long.
 bool receive_all(int fd, std::string* out) {
   char chunk[256];

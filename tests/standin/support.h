@@ -104,6 +104,17 @@ inline int dial(std::uint16_t port, int seconds = 5, int flags = 0) {
   return fd;
 }
 
+// Files in dir whose name holds the dump's temporary suffix.
+std::vector<fs::path> temporary_files(const fs::path& dir) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename().string().find(".tmp.") != std::string::npos) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
 // A fresh folder, removed with everything in it.
 class TempDir {
  public:
