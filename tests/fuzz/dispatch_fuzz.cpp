@@ -23,7 +23,7 @@ namespace {
 
 using zebcmd::ArgumentVector;
 
-const std::string kCredentials = "|admin|mot47vek,raz;";
+using fake::kCredentials;
 
 ArgumentVector split(const std::uint8_t* data, std::size_t size, bool utf16) {
   ArgumentVector arguments{u"ZEBCmd"};

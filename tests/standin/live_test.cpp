@@ -59,43 +59,28 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Listens on a free port and never accepts: the kernel completes connections all the same.
-int listen_on(int backlog, std::uint16_t* port) {
+// Listens on a free port and never accepts (the kernel completes connections all the same),
+// and points the library at it.
+int listen_on(int backlog, std::uint16_t* port = nullptr) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = loopback(0);
   socklen_t length = sizeof address;
   auto* any = reinterpret_cast<sockaddr*>(&address);
   EXPECT_TRUE(bind(fd, any, length) == 0 && listen(fd, backlog) == 0 &&
               getsockname(fd, any, &length) == 0);
-  *port = ntohs(address.sin_port);
+  set_server("127.0.0.1", ntohs(address.sin_port));
+  if (port != nullptr) *port = ntohs(address.sin_port);
   return fd;
 }
 
-class LiveTest : public ::testing::Test {
+class LiveTest : public ServerTest {
  protected:
-  void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
-  void TearDown() override {
-    ZEBC_Close();
-    server_.stop();
-  }
-
-  void start_server(std::vector<std::string> args = {}) {
-    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
-    port_ = server_.port();
-    ASSERT_NE(port_, 0);
-  }
-
   // The server's data as dump bytes; consumes the dump's journal line.
   std::string data_now() {
-    std::string file = (dir_ / "snapshot.bin").string();
-    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-    EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
-    return read_file(file);
+    const std::string data = ServerTest::data_now();
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, snapshot_, 0));
+    return data;
   }
-
-  TempDir dir_;
-  Server server_;
-  std::uint16_t port_ = 0;
 };
 
 TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
@@ -108,7 +93,7 @@ TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
     std::memset(server, '#', sizeof server);
     std::memset(protocol, '#', sizeof protocol);
     ASSERT_EQ(ZEBC_GetVersions(server, size, protocol, size), 0);
-    EXPECT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), kVersionsEntry);
     for (auto [buffer, text] : {std::pair{server, std::string(kServerVersion)}, {protocol, "1"}}) {
       int written = size <= 0 ? 0 : std::min<int>(size, static_cast<int>(text.size()) + 1);
       if (written > 0) {
@@ -125,15 +110,15 @@ TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
   start_server();
   std::string file = (dir_ / "data.bin").string();
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  EXPECT_EQ(server_.next_journal_entry(), "reset user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reset", kUser, "", 0));
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, 0));
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(), "reload user=\"admin\" file=\"" + file + "\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, file, 0));
   EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 0);
   // Right away: the port is closed by the time the stop is answered.
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
-  EXPECT_EQ(server_.next_journal_entry(), "stop user=\"admin\" file=\"\" status=0");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("stop", kUser, "", 0));
   EXPECT_EQ(server_.wait_exit(5s), 0);
 }
 
@@ -189,8 +174,7 @@ TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
-    EXPECT_EQ(server_.next_journal_entry(),
-              "reload user=\"admin\" file=\"" + c.file + "\" status=" + std::to_string(c.expected));
+    EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, c.file, c.expected));
     EXPECT_EQ(data_now(), before);
   }
 }
@@ -216,7 +200,7 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
-    EXPECT_EQ(server_.next_journal_entry(), "dump user=\"admin\" file=\"" + file + "\" status=-7");
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, -7));
   }
   EXPECT_EQ(read_file(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
@@ -228,9 +212,7 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   if (device) {
     EXPECT_TRUE(fs::is_character_file(fs::symlink_status(dir_ / "null")));
   }
-  for (const auto& entry : fs::directory_iterator(dir_.path())) {
-    EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << "left behind";
-  }
+  EXPECT_TRUE(temporary_files(dir_.path()).empty()) << "left behind";
 }
 
 TEST_F(LiveTest, DumpOverAFileKeepsItsModeAndOwnerAndTakesTheLongestName) {
@@ -293,7 +275,7 @@ TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
   const std::string latin1 = (dir_ / "caf\xe9.bin").string();
   ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0);
   EXPECT_EQ(server_.next_journal_entry(),
-            "dump user=\"admin\" file=\"" + dir_.path().string() + "/caf\\xe9.bin\" status=0");
+            journalled("dump", kUser, dir_.path().string() + "/caf\\xe9.bin", 0));
   EXPECT_TRUE(fs::exists(dir_ / "caf\xc3\xa9.bin"));
   EXPECT_FALSE(fs::exists(latin1));
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, latin1.c_str()), 0);
@@ -313,8 +295,7 @@ TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
                                              : hex;
   }
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, all.c_str()), status::kCannotRead);
-  EXPECT_EQ(server_.next_journal_entry(),
-            "reload user=\"admin\" file=\"" + escaped + "\" status=-8");
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, escaped, -8));
   EXPECT_EQ(ZEBC_Adm_Restart("a\"b\\c\x01\x7f\xff ~", kPassword), status::kBadCredentials);
   EXPECT_EQ(server_.next_journal_entry(),
             "reset user=\"a\\\"b\\\\c\\x01\\x7f\\xff ~\" file=\"\" status=-6");
@@ -329,9 +310,8 @@ TEST_F(LiveTest, TestKnobsChangeTheAnswers) {
   EXPECT_STREQ(buffer, "untouched");
   EXPECT_EQ(ZEBC_GetVersions(buffer, sizeof buffer, nullptr, 0), 0);
   EXPECT_STREQ(buffer, kServerVersion);
-  for (const char* status : {"-10", "-10", "0"}) {
-    EXPECT_EQ(server_.next_journal_entry(),
-              "versions user=\"\" file=\"\" status=" + std::string(status));
+  for (int answer : {status::kNotReady, status::kNotReady, 0}) {
+    EXPECT_EQ(server_.next_journal_entry(), journalled("versions", "", "", answer));
   }
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, "wrong", file.c_str()), status::kBadCredentials);
   EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), -5);
@@ -392,7 +372,7 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    int fd = dial(port_);
+    int fd = dial(server_.port());
     ASSERT_EQ(send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL), ssize_t(c.bytes.size()));
     shutdown(fd, SHUT_WR);
     char answer[16];
@@ -405,16 +385,16 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
     } else if (got < 0) {
       EXPECT_EQ(error, ECONNRESET);
     }
-    EXPECT_EQ(server_.next_journal_entry(), "invalid user=\"\" file=\"\" status=-5");
+    EXPECT_EQ(server_.next_journal_entry(), kInvalidEntry);
     EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-    EXPECT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0");
+    EXPECT_EQ(server_.next_journal_entry(), kVersionsEntry);
   }
 }
 
 TEST_F(LiveTest, IdleClientsDoNotHoldUpOthers) {
   start_server();
   std::vector<int> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(dial(port_));
+  for (int i = 0; i < 3; ++i) idle.push_back(dial(server_.port()));
   ASSERT_EQ(send(idle[0], "\0\0", 2, MSG_NOSIGNAL), 2);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   for (int fd : idle) close(fd);
@@ -433,8 +413,7 @@ TEST_F(LiveTest, ServesConcurrentClients) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failures, std::vector<int>(8, 0));
-  for (int i = 0; i < 8 * 20; ++i)
-    ASSERT_EQ(server_.next_journal_entry(), "versions user=\"\" file=\"\" status=0") << i;
+  for (int i = 0; i < 8 * 20; ++i) ASSERT_EQ(server_.next_journal_entry(), kVersionsEntry) << i;
 }
 
 TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
@@ -442,7 +421,7 @@ TEST_F(LiveTest, NamesAreResolvedAndNumericAddressesNeedNoResolver) {
   const int before = g_resolver_calls;
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   EXPECT_EQ(g_resolver_calls, before);
-  set_server("localhost", port_);
+  set_server("localhost", server_.port());
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
   EXPECT_EQ(g_resolver_calls, before + 1);
 }
@@ -468,9 +447,7 @@ TEST_F(LiveTest, CallsLeaveNoDescriptorBehind) {
     ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
     ASSERT_EQ(ZEBC_Adm_Restart(kUser, "wrong"), status::kBadCredentials);
   }
-  std::uint16_t closed = 0;
-  close(listen_on(1, &closed));
-  set_server("127.0.0.1", closed);
+  close(listen_on(1));
   for (int i = 0; i < 20; ++i)
     ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
   EXPECT_EQ(descriptors(), before);
@@ -503,7 +480,6 @@ TEST_F(ClientTest, BadArgumentsAndAddressesAreRefused) {
   ASSERT_EQ(ZEBC_Init(), 0);
   std::uint16_t port = 0;
   close(listen_on(1, &port));
-  set_server("127.0.0.1", port);
   const std::string oversize(protocol::kMaxPayload, 'x');
   const std::function<int()> invalid[] = {
       [] { return ZEBC_Adm_Close(nullptr, kPassword); },
@@ -525,9 +501,7 @@ TEST_F(ClientTest, BadArgumentsAndAddressesAreRefused) {
 
 TEST_F(ClientTest, SilentServerTimesOutWithinTheBound) {
   ASSERT_EQ(ZEBC_Init(), 0);
-  std::uint16_t port = 0;
-  int listener = listen_on(8, &port);
-  set_server("127.0.0.1", port);
+  int listener = listen_on(8);
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kTimeout);
   EXPECT_LE(seconds_since(start), 3 + 1 + 2);
@@ -542,7 +516,6 @@ TEST_F(ClientTest, ConnectionThatNeverCompletesIsUnreachableWithinTheBound) {
   // A full accept queue: further connection attempts then go unanswered.
   std::vector<int> fillers;
   for (int i = 0; i < 4; ++i) fillers.push_back(dial(port, 5, SOCK_NONBLOCK));
-  set_server("127.0.0.1", port);
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
   EXPECT_LE(seconds_since(start), 1 + 2);

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "zebcli/zebcli.h"
 
 extern char** environ;
 
@@ -39,6 +41,14 @@ using namespace std::chrono_literals;
 
 constexpr const char* kUser = "admin";
 constexpr const char* kPassword = "mot47vek,raz;";
+
+// A journal entry after its time stamp, with user and file as the journal escapes them.
+inline std::string journalled(const std::string& request, const std::string& user,
+                              const std::string& file, int status) {
+  return request + " user=\"" + user + "\" file=\"" + file + "\" status=" + std::to_string(status);
+}
+const std::string kVersionsEntry = journalled("versions", "", "", 0);
+const std::string kInvalidEntry = journalled("invalid", "", "", -5);
 
 inline std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -53,6 +63,23 @@ inline void write_file(const fs::path& path, const std::string& bytes) {
 
 inline void set_server(const std::string& host, std::uint16_t port) {
   setenv("ZEB_SERVER", (host + ":" + std::to_string(port)).c_str(), 1);
+}
+
+// The port of the server's first line, "listening on 127.0.0.1:PORT"; 0 for any other line.
+inline std::uint16_t listening_port(const std::string& line) {
+  static const std::regex kListening("listening on 127\\.0\\.0\\.1:(\\d+)");
+  std::smatch match;
+  return std::regex_match(line, match, kListening) ? static_cast<std::uint16_t>(std::stoi(match[1]))
+                                                   : 0;
+}
+
+// A journal line's entry after its time stamp, nothing when the line has no stamp. Only the
+// stamp goes through the regex: lines can be too long for its recursion.
+inline std::optional<std::string> journal_entry(const std::string& line) {
+  static const std::regex kStamp("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z ");
+  std::smatch stamp;
+  if (!std::regex_search(line, stamp, kStamp, std::regex_constants::match_continuous)) return {};
+  return stamp.suffix().str();
 }
 
 inline sockaddr_in loopback(std::uint16_t port) {
@@ -75,6 +102,17 @@ inline int dial(std::uint16_t port, int seconds = 5, int flags = 0) {
     EXPECT_EQ(connected, 0) << std::strerror(errno);
   }
   return fd;
+}
+
+// Files in dir whose name holds the dump's temporary suffix.
+std::vector<fs::path> temporary_files(const fs::path& dir) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename().string().find(".tmp.") != std::string::npos) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
 }
 
 // A fresh folder, removed with everything in it.
@@ -137,33 +175,25 @@ class Server {
     close(nowhere);
     if (!spawned) return false;
     const std::string first = next_line(10s);
-    std::smatch match;
-    EXPECT_TRUE(std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
-        << first;
-    if (match.empty()) return false;
-    port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
+    port_ = listening_port(first);
+    EXPECT_NE(port_, 0) << first;
+    if (port_ == 0) return false;
     set_server("127.0.0.1", port_);
     return true;
   }
 
   // Next journal entry without its timestamp, once the timestamp's form is checked.
   std::string next_journal_entry() {
-    std::string line = next_line(5s);
-    static const std::regex kLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (.*)");
-    std::smatch match;
-    return std::regex_match(line, match, kLine) ? match[1].str() : "malformed: " + line;
+    const std::string line = next_line(5s);
+    return journal_entry(line).value_or("malformed: " + line);
   }
 
   // All journal lines without their timestamps, the listening line first.
   std::vector<std::string> journal_lines() const {
     std::vector<std::string> lines;
     std::istringstream in(read_file(journal_));
-    for (std::string line; std::getline(in, line);) {
-      std::size_t space = line.find(' ');
-      lines.push_back(line.rfind("listening", 0) == 0 || space == std::string::npos
-                          ? line
-                          : line.substr(space + 1));
-    }
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(journal_entry(line).value_or(line));
     return lines;
   }
 
@@ -234,6 +264,33 @@ class Server {
   std::uint16_t port_ = 0;
   fs::path journal_;
   std::size_t taken_ = 0;
+};
+
+// A fresh folder and the library opened for each test, which starts its server when it needs
+// one; a server left running must stop cleanly at the end.
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(ZEBC_Init(), 0); }
+  void TearDown() override {
+    ZEBC_Close();
+    if (server_.started()) {
+      EXPECT_EQ(server_.stop(), 0) << "the server did not survive";
+    }
+  }
+
+  void start_server(std::vector<std::string> args = {}) {
+    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
+  }
+
+  // The server's data as dump bytes.
+  std::string data_now() {
+    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, snapshot_.c_str()), 0);
+    return read_file(snapshot_);
+  }
+
+  TempDir dir_;
+  const std::string snapshot_ = (dir_ / "snapshot.bin").string();
+  Server server_;
 };
 
 }  // namespace zeb::test

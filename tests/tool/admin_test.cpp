@@ -4,25 +4,23 @@
 #include <gtest/gtest.h>
 
 #include "admin.h"
-#include "fakes.h"
+#include "fake_test.h"
 
 namespace zebcmd {
 namespace {
 
+using fake::admin_call;
 using ::testing::ElementsAre;
 
 struct OutcomeCase {
   const char* name;
   int (*handler)(const ArgumentVector&);
   int outcome;
-  const char* call;
+  std::string call;
   const char* message;
 };
 
-class AdminOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using AdminOutcomeTest = fake::FakeTest<OutcomeCase>;
 
 TEST_P(AdminOutcomeTest, OneCallOneMessageStatusZero) {
   const OutcomeCase& c = GetParam();
@@ -34,22 +32,21 @@ TEST_P(AdminOutcomeTest, OneCallOneMessageStatusZero) {
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, AdminOutcomeTest,
     ::testing::Values(
-        OutcomeCase{"ResetSucceeds", run_reset, 0, "ZEBC_Adm_Restart|admin|mot47vek,raz;",
+        OutcomeCase{"ResetSucceeds", run_reset, 0, admin_call("ZEBC_Adm_Restart"),
                     "Reset command successful\n"},
-        OutcomeCase{"StopSucceeds", run_stop, 0, "ZEBC_Adm_Close|admin|mot47vek,raz;",
+        OutcomeCase{"StopSucceeds", run_stop, 0, admin_call("ZEBC_Adm_Close"),
                     "Stop command successful\n"},
-        OutcomeCase{"DumpSucceeds", run_dump, 0, "ZEBC_Adm_Dump|admin|mot47vek,raz;|f",
+        OutcomeCase{"DumpSucceeds", run_dump, 0, admin_call("ZEBC_Adm_Dump", "f"),
                     "Dump command successful\n"},
-        OutcomeCase{"ReloadSucceeds", run_reload, 0, "ZEBC_Adm_Reload|admin|mot47vek,raz;|f",
+        OutcomeCase{"ReloadSucceeds", run_reload, 0, admin_call("ZEBC_Adm_Reload", "f"),
                     "Reload command successful\n"},
-        OutcomeCase{"DumpNegativeCode", run_dump, -5, "ZEBC_Adm_Dump|admin|mot47vek,raz;|f",
+        OutcomeCase{"DumpNegativeCode", run_dump, -5, admin_call("ZEBC_Adm_Dump", "f"),
                     "Dump command failed (Error: -5)\n"},
-        OutcomeCase{"StopPositiveCode", run_stop, 12, "ZEBC_Adm_Close|admin|mot47vek,raz;",
+        OutcomeCase{"StopPositiveCode", run_stop, 12, admin_call("ZEBC_Adm_Close"),
                     "Stop command failed (Error: 12)\n"},
-        OutcomeCase{"ResetLowestCode", run_reset, INT_MIN, "ZEBC_Adm_Restart|admin|mot47vek,raz;",
+        OutcomeCase{"ResetLowestCode", run_reset, INT_MIN, admin_call("ZEBC_Adm_Restart"),
                     "Reset command failed (Error: -2147483648)\n"},
-        OutcomeCase{"ReloadHighestCode", run_reload, INT_MAX,
-                    "ZEBC_Adm_Reload|admin|mot47vek,raz;|f",
+        OutcomeCase{"ReloadHighestCode", run_reload, INT_MAX, admin_call("ZEBC_Adm_Reload", "f"),
                     "Reload command failed (Error: 2147483647)\n"}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
@@ -59,19 +56,16 @@ struct FileCase {
   std::string passed;
 };
 
-class AdminFileTest : public ::testing::TestWithParam<FileCase> {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using AdminFileTest = fake::FakeTest<FileCase>;
 
 TEST_P(AdminFileTest, DumpAndReloadPassTheNarrowedName) {
   const FileCase& c = GetParam();
   run_dump(ArgumentVector{u"ZEBCmd", u"-dump", c.file});
   run_reload(ArgumentVector{u"ZEBCmd", u"-reload", c.file});
-  EXPECT_THAT(fake::events, ElementsAre("ZEBC_Adm_Dump|admin|mot47vek,raz;|" + c.passed,
-                                        "message|Dump command successful\n",
-                                        "ZEBC_Adm_Reload|admin|mot47vek,raz;|" + c.passed,
-                                        "message|Reload command successful\n"));
+  EXPECT_THAT(
+      fake::events,
+      ElementsAre(admin_call("ZEBC_Adm_Dump", c.passed), "message|Dump command successful\n",
+                  admin_call("ZEBC_Adm_Reload", c.passed), "message|Reload command successful\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,7 @@
 #ifndef ZEBCMD_TESTS_FAKES_H
 #define ZEBCMD_TESTS_FAKES_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ extern int admin_outcome;
 extern long versions_failures;
 
 void reset();
+
+// The server's administrative credentials as the log shows them: written here and nowhere
+// else in the tests, so that a wrong user or password in the tool fails them.
+inline const std::string kCredentials = "|admin|mot47vek,raz;";
+
+// The log entry of an administrative call made with those credentials, and its file if any.
+inline std::string admin_call(const std::string& call, std::optional<std::string> file = {}) {
+  return call + kCredentials + (file ? "|" + *file : "");
+}
 
 }  // namespace fake
 

@@ -5,7 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fakes.h"
+#include "fake_test.h"
 #include "ping.h"
 
 namespace zebcmd {
@@ -48,10 +48,7 @@ struct PingCase {
   int status;
 };
 
-class PingTest : public ::testing::TestWithParam<PingCase> {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using PingTest = fake::FakeTest<PingCase>;
 
 TEST_P(PingTest, TriesPausesAndReports) {
   const PingCase& c = GetParam();
