@@ -8,11 +8,10 @@ Usage: cases_windows.py --server ZEBSERVER --target wine|companion --tool ZEBCMD
 Through the companion, the tail reaches ZEBCmd.exe as the companion passes it on.
 """
 
-import sys
-
 import e2e
+import runner
 from cases import admin, one, versions
-from wine_target import CompanionTarget, WineTarget, skip_if_cannot_run
+from runner.wine import CompanionTarget, WineTarget
 
 UNKNOWN = [b"Unknown command\n"]
 DUMPED = [b"Dump command successful\n"]
@@ -69,4 +68,4 @@ def raw_tail(target):
 
 if __name__ == "__main__":
     targets = {"wine": raw_tail(WineTarget), "companion": raw_tail(CompanionTarget)}
-    sys.exit(skip_if_cannot_run(lambda: e2e.main(WINDOWS_CASES, targets)))
+    runner.exit_with(lambda: e2e.main(WINDOWS_CASES, targets))

@@ -7,9 +7,9 @@ Usage: hostile.py --server ZEBSERVER --tool ZEBCMD [--tool-prefix WRAPPER] [--ca
 """
 
 import errno
-import sys
 
 import e2e
+import runner
 from cases import Case, Step, admin, one, versions, PARAM_ERROR
 
 # Linux refuses any single argument of 32 pages or more (MAX_ARG_STRLEN) at exec.
@@ -143,4 +143,4 @@ class HostileNativeTarget(e2e.NativeTarget):
 
 
 if __name__ == "__main__":
-    sys.exit(e2e.main(HOSTILE_CASES, {"native": HostileNativeTarget}))
+    runner.exit_with(lambda: e2e.main(HOSTILE_CASES, {"native": HostileNativeTarget}))
