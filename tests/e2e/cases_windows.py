@@ -2,9 +2,6 @@
 """Command lines only Windows has: the tool splits its own command line, so these cases give
 the raw text after the program path and check how it was split, through the file name the
 server journals (escaped there: backslash and quote get a backslash) or the command chosen.
-
-Usage: cases_windows.py --server ZEBSERVER --target wine|companion --tool ZEBCMD[CON]
-                        --wine LOADER --harness HARNESS
 Through the companion, the tail reaches ZEBCmd.exe as the companion passes it on.
 """
 

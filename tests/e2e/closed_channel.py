@@ -6,8 +6,6 @@ Around the channel: a watchdog timer set before exec still ends the tool ("watch
 descriptors 0, 1 and 2 closed at start are open on /dev/null while it runs ("unopened").
 With --wine, the tool is ZEBCmdCon.exe under that Wine loader and the channel its standard
 output, which must not hold up ZEBCmd.exe either; the rows about the POSIX process stay out.
-
-Usage: closed_channel.py --server ZEBSERVER --tool ZEBCMD [--wine LOADER]
 """
 
 import os
@@ -116,13 +114,10 @@ def check(case, options):
     command, stream = [options.tool], "stderr"
     if options.wine:
         command, stream = [options.wine, options.tool], "stdout"
-    server = runner.Server(options.server, server_options)
-    try:
+    with runner.Server(options.server, server_options, expect_exit=args == ["-stop"]) as server:
         status, seconds = run_on_channel(command, channel, args,
                                          dict(os.environ, ZEB_SERVER=server.address), stream,
                                          options.run_timeout)
-    finally:
-        server.finish(expect_exit=args == ["-stop"])
     problems = []
     if status != expected:
         problems.append(f"exit status {status}, expected {expected}, {seconds:.2f} s")

@@ -4,9 +4,6 @@ a copy of the companion in a scratch folder, without ZEBCmd.exe, with ZEBCmd.exe
 ZEBCli.dll, or with a stand-in ZEBCmd.exe that ends with the status it is given. The companion
 must say why in one line on standard error, pass the status on (or end with one that no run of
 ZEBCmd.exe gives).
-
-Usage: companion_launch.py --companion ZEBCMDCON --tool ZEBCMD --stand-in EXIT_STATUS
-                           --wine LOADER --harness HARNESS
 """
 
 import os

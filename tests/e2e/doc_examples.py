@@ -9,9 +9,6 @@ task is. The two ```text blocks after it are what it prints with the server answ
 no server. The guide's example paths stand for the test's folders.
 
 The server runs in a scratch folder of its own, the commands in another.
-
-Usage: doc_examples.py man --document MAN --tool ZEBCMD --server ZEBSERVER
-       doc_examples.py guide --document GUIDE --tool ZEBCMD.EXE --wine LOADER --server ZEBSERVER
 """
 
 import os
@@ -83,8 +80,7 @@ def run_man(script, options, folder, env, server_folder):
 def run_guide(batch, options, folder, env, server_folder):
     """Runs the batch from a copy of the programs' folder, started in FOLDER."""
     from runner.wine import windows_path  # only the guide's examples run under Wine
-    programs = tempfile.mkdtemp(prefix="zebcmd-doc-programs-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="zebcmd-doc-programs-") as programs:
         built = os.path.dirname(os.path.abspath(options.tool))
         for name in ("ZEBCmd.exe", "ZEBCmdCon.exe", "ZEBCli.dll"):
             shutil.copy(os.path.join(built, name), programs)
@@ -97,8 +93,6 @@ def run_guide(batch, options, folder, env, server_folder):
                                 cwd=folder, env=env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                 timeout=options.run_timeout).stdout
-    finally:
-        shutil.rmtree(programs, ignore_errors=True)
     return output.replace(b"\r\n", b"\n")
 
 
@@ -113,11 +107,12 @@ def main():
         text = document.read()
     examples = (man_examples if options.kind == "man" else guide_examples)(text)
     run = run_man if options.kind == "man" else run_guide
-    server_folder = tempfile.mkdtemp(prefix="zebcmd-doc-server-")
-    command_folder = tempfile.mkdtemp(prefix="zebcmd-doc-commands-")
-    server = None
-    try:
-        server = runner.Server(os.path.abspath(options.server), [], cwd=server_folder)
+    rows = [(f"example {number} ({case})", example, case, expected)
+            for number, (example, outputs) in enumerate(examples, 1)
+            for case, expected in outputs.items()]
+    with tempfile.TemporaryDirectory(prefix="zebcmd-doc-server-") as server_folder, \
+            tempfile.TemporaryDirectory(prefix="zebcmd-doc-commands-") as command_folder, \
+            runner.Server(os.path.abspath(options.server), [], cwd=server_folder) as server:
         servers = {"up": server.address, "no server": runner.closed_port_address()}
 
         def check(row):
@@ -127,15 +122,7 @@ def main():
             return [] if output == expected else [f"{example!r}",
                                                   f"printed {output!r}, expected {expected!r}"]
 
-        rows = [(f"example {number} ({case})", example, case, expected)
-                for number, (example, outputs) in enumerate(examples, 1)
-                for case, expected in outputs.items()]
         return runner.report_table(rows, check)
-    finally:
-        if server:
-            server.finish(expect_exit=False)
-        shutil.rmtree(server_folder, ignore_errors=True)
-        shutil.rmtree(command_folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
 """Runs the shared end-to-end cases: the built tool as a process against zebserver.
 
-Usage: e2e.py --server ZEBSERVER --target native --tool ZEBCMD [--case NAME ...]
-       e2e.py --server ZEBSERVER --target wine|companion --tool ZEBCMD[CON].EXE --wine LOADER
-              --harness HARNESS [--case NAME ...]
 A target runs the tool with arguments and returns its debug messages (one per write), its
 standard output and its exit status. main() takes the targets by name from TARGETS, or from the
 table its caller gives; the Wine targets' module is loaded only when one of them is asked for.
@@ -12,7 +9,6 @@ table its caller gives; the Wine targets' module is loaded only when one of them
 import importlib
 import os
 import shlex
-import shutil
 import socket
 import subprocess
 import tempfile
@@ -91,11 +87,8 @@ TARGETS = {"native": NativeTarget, "wine": wine_target("WineTarget"),
 
 
 def run_case(case, target, server_path):
-    folder = tempfile.mkdtemp(prefix="zebcmd-e2e-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="zebcmd-e2e-", ignore_cleanup_errors=True) as folder:
         return check_case(case, target, server_path, folder)
-    finally:
-        shutil.rmtree(folder.encode(), ignore_errors=True)
 
 
 def check_case(case, target, server_path, folder):
@@ -105,9 +98,8 @@ def check_case(case, target, server_path, folder):
             return text.replace(b"{dir}", folder.encode())
         return text.replace("{dir}", folder)
 
-    server = runner.Server(server_path, case.server)
-    env = dict(os.environ, ZEB_SERVER=server.address)
-    try:
+    with runner.Server(server_path, case.server, case.server_exits) as server:
+        env = dict(os.environ, ZEB_SERVER=server.address)
         for number, step in enumerate(case.steps, 1):
             try:
                 run = target.run([fill(a) for a in step.args], env)
@@ -115,16 +107,13 @@ def check_case(case, target, server_path, folder):
                 # The later steps build on this one: the case ends here, the table goes on.
                 problems.append(f"step {number}: still running after {expired.timeout} s")
                 break
-            expected = [m.replace(b"{dir}", folder.encode()) for m in step.messages]
-            problems += [f"step {number}: {problem}"
-                         for problem in runner.run_problems(run, expected, step.status)]
-    finally:
-        journal, code = server.finish(case.server_exits)
+            problems += [f"step {number}: {problem}" for problem in
+                         runner.run_problems(run, [fill(m) for m in step.messages], step.status)]
     expected_journal = [fill(line) for line in case.journal]
-    if journal != expected_journal:
-        problems.append(f"journal {journal!r}, expected {expected_journal!r}")
-    if case.server_exits and code != 0:
-        problems.append(f"server did not exit with 0 after stop (got {code})")
+    if server.journal != expected_journal:
+        problems.append(f"journal {server.journal!r}, expected {expected_journal!r}")
+    if case.server_exits and server.exit_status != 0:
+        problems.append(f"server did not exit with 0 after stop (got {server.exit_status})")
     for name in case.files:
         if not os.path.isfile(as_bytes(fill(name))):
             problems.append(f"missing file {fill(name)!r}")

@@ -2,8 +2,6 @@
 """Hostile input to the native tool, end to end: huge and numerous arguments, invalid UTF-8,
 characters beyond the BMP, numbers at and past the 32-bit limits, empty and blank numbers.
 Every case must give the defined messages and status, without a crash or a hang.
-
-Usage: hostile.py --server ZEBSERVER --tool ZEBCMD [--tool-prefix WRAPPER] [--case NAME ...]
 """
 
 import errno

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """The Winsock layer's failure paths, which zebserver never takes: ZEBCmd.exe under Wine
 against a listener on 127.0.0.1 that misbehaves, judged by the status the tool reports.
-
-Usage: network_errors.py --tool ZEBCMD --wine LOADER --harness HARNESS
 """
 
 import os

@@ -11,13 +11,9 @@ import subprocess
 import sys
 import threading
 
-# Seconds one run of a program may take; a script of several runs (a document's example) gets
-# BATCH_TIMEOUT.
+# Seconds one run of a program may take, and a script of several runs (a document's example).
 RUN_TIMEOUT = 30
 BATCH_TIMEOUT = 60
-# Seconds the server is given to exit by itself after a stop, and then after SIGTERM.
-SERVER_EXIT_TIMEOUT = 5
-SERVER_TERMINATE_TIMEOUT = 10
 # CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
 SKIP_STATUS = 77
 
@@ -26,12 +22,11 @@ START_LINE = re.compile(rb"listening on (127\.0\.0\.1:\d+)\n")
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
 
 SHARED_OPTIONS = {
-    "tool": {"help": "the program under test"},
-    "server": {"help": "the native zebserver"},
-    "target": {"default": "native", "help": "how the tool runs: native, wine or companion"},
-    "wine": {"help": "Wine loader for the programs' bitness; where this machine cannot run it, "
-                     "the test is skipped"},
-    "harness": {"help": "debug_harness.exe, which reports the program's debug messages"},
+    "tool": "the program under test",
+    "server": "the native zebserver",
+    "target": "how the tool runs: native (the default), wine or companion",
+    "wine": "Wine loader for the programs' bitness; the test is skipped where it cannot run",
+    "harness": "debug_harness.exe, which reports the program's debug messages",
 }
 
 
@@ -45,10 +40,12 @@ class HarnessFailed(RuntimeError):
 
 def parser(required, optional=(), run_timeout=RUN_TIMEOUT):
     """An argument parser with the shared options named (without their dashes) and
-    --run-timeout; the script adds its own."""
-    found = argparse.ArgumentParser()
+    --run-timeout; the script adds its own. Its help shows the script's docstring."""
+    found = argparse.ArgumentParser(description=sys.modules["__main__"].__doc__,
+                                    formatter_class=argparse.RawDescriptionHelpFormatter)
     for name in required + optional:
-        found.add_argument(f"--{name}", required=name in required, **SHARED_OPTIONS[name])
+        found.add_argument(f"--{name}", required=name in required, help=SHARED_OPTIONS[name],
+                           default="native" if name == "target" else None)
     found.add_argument("--run-timeout", type=float, default=run_timeout,
                        help="seconds one run may take")
     return found
@@ -115,10 +112,11 @@ def closed_port_address():
 
 class Server:
     """zebserver on a free port, its journal read as it comes; with options None, no server and
-    a closed port as the address."""
+    a closed port as the address. Used as a context, which ends the server on leaving."""
 
-    def __init__(self, path, options, cwd=None):
-        self.proc = None
+    def __init__(self, path, options, expect_exit=False, cwd=None):
+        self.proc, self.expect_exit = None, expect_exit
+        self.journal, self.exit_status = [], None
         if options is None:
             self.address = closed_port_address()
             return
@@ -132,27 +130,28 @@ class Server:
         self.address = match.group(1).decode()
         # Drained while the case runs: the journal is compared whole, and the server drops the
         # lines that a full pipe does not take.
-        self.journal = []
-        self.reader = threading.Thread(target=lambda: self.journal.extend(self.proc.stdout))
+        self.output = []
+        self.reader = threading.Thread(target=lambda: self.output.extend(self.proc.stdout))
         self.reader.start()
 
-    def finish(self, expect_exit):
-        """Ends the server; returns its journal without time stamps and the status it exited
-        with by itself (None when it did not, or when no exit was expected)."""
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *error):
+        """Ends the server. journal: its lines without time stamps; exit_status: the status it
+        exited with by itself when expect_exit, else None."""
         if not self.proc:
-            return [], None
-        code = None
-        if expect_exit:
+            return
+        if self.expect_exit:
             try:
-                code = self.proc.wait(timeout=SERVER_EXIT_TIMEOUT)
+                self.exit_status = self.proc.wait(timeout=5)
             except subprocess.TimeoutExpired:
                 pass
         self.proc.terminate()
-        self.proc.wait(timeout=SERVER_TERMINATE_TIMEOUT)
+        self.proc.wait(timeout=10)
         self.reader.join()
         self.proc.stdout.close()
-        lines = []
-        for line in b"".join(self.journal).splitlines():
+        for line in b"".join(self.output).splitlines():
             match = TIMESTAMP.match(line)
-            lines.append(line[match.end():].decode("latin-1") if match else f"<bad {line!r}>")
-        return lines, code
+            self.journal.append(line[match.end():].decode("latin-1") if match
+                                else f"<bad {line!r}>")
