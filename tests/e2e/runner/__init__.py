@@ -43,7 +43,7 @@ def parser(required, optional=(), run_timeout=RUN_TIMEOUT):
     --run-timeout; the script adds its own. Its help shows the script's docstring."""
     found = argparse.ArgumentParser(description=sys.modules["__main__"].__doc__,
                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    for name in required + optional:
+    for name in [*required, *optional]:
         found.add_argument(f"--{name}", required=name in required, help=SHARED_OPTIONS[name],
                            default="native" if name == "target" else None)
     found.add_argument("--run-timeout", type=float, default=run_timeout,
