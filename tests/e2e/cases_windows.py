@@ -7,11 +7,8 @@ Through the companion, the tail reaches ZEBCmd.exe as the companion passes it on
 
 import e2e
 import runner
-from cases import admin, one, versions
+from cases import ANSWERED, DUMPED, STOPPED, UNKNOWN, admin, failed, one, versions
 from runner.wine import CompanionTarget, WineTarget
-
-UNKNOWN = [b"Unknown command\n"]
-DUMPED = [b"Dump command successful\n"]
 
 
 def tail(name, text, messages, status=0, **kwargs):
@@ -22,11 +19,11 @@ WINDOWS_CASES = [
     tail("quoted_empty_word", '""', UNKNOWN),
     tail("upper_case_word", "-STOP", UNKNOWN),
     tail("mixed_case_word", "-Ping 1 0", UNKNOWN),
-    tail("word_quoted_in_part", '-st"op"', [b"Stop command successful\n"],
+    tail("word_quoted_in_part", '-st"op"', STOPPED,
          journal=[admin("stop")], server_exits=True),
-    tail("tab_and_runs_of_spaces", "-ping\t 1   0", [b"Ping command successful\n"], 1,
+    tail("tab_and_runs_of_spaces", "-ping\t 1   0", ANSWERED, 1,
          journal=[versions()]),
-    tail("dump_quoted_empty_name", '-dump ""', [b"Dump command failed (Error: -7)\n"],
+    tail("dump_quoted_empty_name", '-dump ""', failed("Dump", -7),
          journal=[admin("dump", -7)]),
     tail("dump_two_quoted_empty_names", '-dump "" ""',
          [b"Dump command failed: input param error\n"]),

@@ -36,13 +36,10 @@ class FailingCases(unittest.TestCase):
                      Case("answers", [Step(["-x"], [b"Unknown command\n"])], server=None)]
             argv = ["e2e.py", "--server", "unused", "--tool", tool, "--run-timeout", "1"]
             output = io.StringIO()
-            saved_tempdir, tempfile.tempdir = tempfile.tempdir, scratch
-            try:
-                with unittest.mock.patch.object(sys, "argv", argv), \
-                        contextlib.redirect_stdout(output):
-                    status = e2e.main(cases)
-            finally:
-                tempfile.tempdir = saved_tempdir
+            with unittest.mock.patch.object(sys, "argv", argv), \
+                    unittest.mock.patch.object(tempfile, "tempdir", scratch), \
+                    contextlib.redirect_stdout(output):
+                status = e2e.main(cases)
             left = [name for name in os.listdir(scratch) if name.startswith("zebcmd-e2e-")]
         self.assertEqual(output.getvalue().splitlines(),
                          ["FAIL hangs", "    step 1: still running after 1.0 s", "ok   answers",
