@@ -53,6 +53,25 @@ def one(name, args, messages, status=0, **kwargs):
     return Case(name, [Step(args, messages, status)], **kwargs)
 
 
+def ping(name, max_try, interval, refused, messages, status, **kwargs):
+    """-ping against a server that refuses the first `refused` versions queries."""
+    journal = [versions(-10)] * (len(messages) - 1) + [versions(0 if status == 1 else -10)]
+    return one(name, ["-ping", max_try, interval], messages, status, journal=journal,
+               server=["--ignore-versions", str(refused)], **kwargs)
+
+
+UNKNOWN = [b"Unknown command\n"]
+STOPPED = [b"Stop command successful\n"]
+DUMPED = [b"Dump command successful\n"]
+ANSWERED = [b"Ping command successful\n"]
+GAVE_UP = [b"Ping command failed\n"]
+FAILURE = b"Ping failure\n"
+
+
+def failed(command, status):
+    return [f"{command} command failed (Error: {status})\n".encode()]
+
+
 PARAM_ERROR = {
     "dump": b"Dump command failed: input param error\n",
     "reload": b"Reload command failed: input param error\n",
@@ -61,39 +80,35 @@ PARAM_ERROR = {
 
 CASES = [
     one("no_command_word", [], USAGE),
-    one("unknown_word", ["-STOP"], [b"Unknown command\n"]),
-    one("empty_word", [""], [b"Unknown command\n"]),
-    one("abbreviated_word", ["-sto"], [b"Unknown command\n"]),
-    one("stop", ["-stop"], [b"Stop command successful\n"], journal=[admin("stop")],
-        server_exits=True),
-    one("stop_ignores_extra_words", ["-stop", "now", "please"], [b"Stop command successful\n"],
+    one("unknown_word", ["-STOP"], UNKNOWN),
+    one("empty_word", [""], UNKNOWN),
+    one("abbreviated_word", ["-sto"], UNKNOWN),
+    one("stop", ["-stop"], STOPPED, journal=[admin("stop")], server_exits=True),
+    one("stop_ignores_extra_words", ["-stop", "now", "please"], STOPPED,
         journal=[admin("stop")], server_exits=True),
-    one("stop_fails", ["-stop"], [b"Stop command failed (Error: 12)\n"],
-        journal=[admin("stop", 12)], server=["--fail", "stop=12"]),
+    one("stop_fails", ["-stop"], failed("Stop", 12), journal=[admin("stop", 12)],
+        server=["--fail", "stop=12"]),
     one("reset", ["-reset"], [b"Reset command successful\n"], journal=[admin("reset")]),
-    one("reset_fails", ["-reset"], [b"Reset command failed (Error: -5)\n"],
+    one("reset_fails", ["-reset"], failed("Reset", -5),
         journal=[admin("reset", -5)], server=["--fail", "reset=-5"]),
-    one("dump", ["-dump", "{dir}/data.bin"], [b"Dump command successful\n"],
-        journal=[admin("dump", 0, "{dir}/data.bin")], files=["{dir}/data.bin"]),
-    one("dump_fails", ["-dump", "{dir}/data.bin"], [b"Dump command failed (Error: -5)\n"],
+    one("dump", ["-dump", "{dir}/data.bin"], DUMPED, journal=[admin("dump", 0, "{dir}/data.bin")],
+        files=["{dir}/data.bin"]),
+    one("dump_fails", ["-dump", "{dir}/data.bin"], failed("Dump", -5),
         journal=[admin("dump", -5, "{dir}/data.bin")], server=["--fail", "dump=-5"]),
-    one("dump_into_missing_folder", ["-dump", "{dir}/missing/data.bin"],
-        [b"Dump command failed (Error: -7)\n"],
+    one("dump_into_missing_folder", ["-dump", "{dir}/missing/data.bin"], failed("Dump", -7),
         journal=[admin("dump", -7, "{dir}/missing/data.bin")]),
-    one("dump_empty_name", ["-dump", ""], [b"Dump command failed (Error: -7)\n"],
-        journal=[admin("dump", -7)]),
-    one("dump_latin1_name", ["-dump", "{dir}/caf\u00e9.bin"], [b"Dump command successful\n"],
+    one("dump_empty_name", ["-dump", ""], failed("Dump", -7), journal=[admin("dump", -7)]),
+    one("dump_latin1_name", ["-dump", "{dir}/caf\u00e9.bin"], DUMPED,
         journal=[admin("dump", 0, "{dir}/caf\\xe9.bin")], files=["{dir}/caf\u00e9.bin"]),
-    one("dump_name_beyond_latin1", ["-dump", "{dir}/\u6587\u4ef6.bin"],
-        [b"Dump command successful\n"], journal=[admin("dump", 0, "{dir}/  .bin")],
-        files=["{dir}/  .bin"]),
+    one("dump_name_beyond_latin1", ["-dump", "{dir}/\u6587\u4ef6.bin"], DUMPED,
+        journal=[admin("dump", 0, "{dir}/  .bin")], files=["{dir}/  .bin"]),
     Case("dump_then_reload",
-         [Step(["-dump", "{dir}/data.bin"], [b"Dump command successful\n"]),
+         [Step(["-dump", "{dir}/data.bin"], DUMPED),
           Step(["-reload", "{dir}/data.bin"], [b"Reload command successful\n"])],
          journal=[admin("dump", 0, "{dir}/data.bin"), admin("reload", 0, "{dir}/data.bin")]),
-    one("reload_missing_file", ["-reload", "{dir}/none.bin"],
-        [b"Reload command failed (Error: -8)\n"], journal=[admin("reload", -8, "{dir}/none.bin")]),
-    one("reload_fails", ["-reload", "{dir}/none.bin"], [b"Reload command failed (Error: 3)\n"],
+    one("reload_missing_file", ["-reload", "{dir}/none.bin"], failed("Reload", -8),
+        journal=[admin("reload", -8, "{dir}/none.bin")]),
+    one("reload_fails", ["-reload", "{dir}/none.bin"], failed("Reload", 3),
         journal=[admin("reload", 3, "{dir}/none.bin")], server=["--fail", "reload=3"]),
     one("dump_without_file", ["-dump"], [PARAM_ERROR["dump"]]),
     one("dump_two_files", ["-dump", "a", "b"], [PARAM_ERROR["dump"]]),
@@ -101,23 +116,15 @@ CASES = [
     one("reload_two_files", ["-reload", "a", "b"], [PARAM_ERROR["reload"]]),
     one("ping_one_number", ["-ping", "1"], [PARAM_ERROR["ping"]]),
     one("ping_three_numbers", ["-ping", "1", "2", "3"], [PARAM_ERROR["ping"]]),
-    one("ping_answered", ["-ping", "1", "0"], [b"Ping command successful\n"], 1,
-        journal=[versions()]),
-    one("ping_answered_at_third_try", ["-ping", "5", "10"],
-        [b"Ping failure\n", b"Ping failure\n", b"Ping command successful\n"], 1,
-        journal=[versions(-10), versions(-10), versions()], server=["--ignore-versions", "2"]),
-    one("ping_zero_max_try_keeps_trying", ["-ping", "0", "1"],
-        [b"Ping failure\n"] * 3 + [b"Ping command successful\n"], 1,
-        journal=[versions(-10)] * 3 + [versions()], server=["--ignore-versions", "3"]),
-    one("ping_gives_up", ["-ping", "2", "0"], [b"Ping failure\n", b"Ping command failed\n"], 0,
-        journal=[versions(-10)] * 2, server=["--ignore-versions", "5"]),
+    one("ping_answered", ["-ping", "1", "0"], ANSWERED, 1, journal=[versions()]),
+    ping("ping_answered_at_third_try", "5", "10", 2, [FAILURE] * 2 + ANSWERED, 1),
+    ping("ping_zero_max_try_keeps_trying", "0", "1", 3, [FAILURE] * 3 + ANSWERED, 1),
+    ping("ping_gives_up", "2", "0", 5, [FAILURE] + GAVE_UP, 0),
     one("ping_server_down", ["-ping", "3", "10"],
-        [b"Ping failure\n", b"Ping failure\n", b"Ping command failed\n"], 0, server=None),
+        [FAILURE] * 2 + GAVE_UP, 0, server=None),
     # Forty library calls: a calling convention that does not match the library's moves the
     # stack pointer on each of them.
-    one("ping_many_failures", ["-ping", "40", "0"],
-        [b"Ping failure\n"] * 39 + [b"Ping command failed\n"], 0, server=None),
-    one("ping_server_down_one_try", ["-ping", "1", "500"], [b"Ping command failed\n"], 0,
-        server=None),
-    one("stop_server_down", ["-stop"], [b"Stop command failed (Error: -3)\n"], server=None),
+    one("ping_many_failures", ["-ping", "40", "0"], [FAILURE] * 39 + GAVE_UP, 0, server=None),
+    one("ping_server_down_one_try", ["-ping", "1", "500"], GAVE_UP, 0, server=None),
+    one("stop_server_down", ["-stop"], failed("Stop", -3), server=None),
 ]

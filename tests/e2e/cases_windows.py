@@ -2,20 +2,13 @@
 """Command lines only Windows has: the tool splits its own command line, so these cases give
 the raw text after the program path and check how it was split, through the file name the
 server journals (escaped there: backslash and quote get a backslash) or the command chosen.
-
-Usage: cases_windows.py --server ZEBSERVER --target wine|companion --tool ZEBCMD[CON]
-                        --wine LOADER --harness HARNESS
 Through the companion, the tail reaches ZEBCmd.exe as the companion passes it on.
 """
 
-import sys
-
 import e2e
-from cases import admin, one, versions
-from wine_target import CompanionTarget, WineTarget, skip_if_cannot_run
-
-UNKNOWN = [b"Unknown command\n"]
-DUMPED = [b"Dump command successful\n"]
+import runner
+from cases import ANSWERED, DUMPED, STOPPED, UNKNOWN, admin, failed, one, versions
+from runner.wine import CompanionTarget, WineTarget
 
 
 def tail(name, text, messages, status=0, **kwargs):
@@ -26,11 +19,11 @@ WINDOWS_CASES = [
     tail("quoted_empty_word", '""', UNKNOWN),
     tail("upper_case_word", "-STOP", UNKNOWN),
     tail("mixed_case_word", "-Ping 1 0", UNKNOWN),
-    tail("word_quoted_in_part", '-st"op"', [b"Stop command successful\n"],
+    tail("word_quoted_in_part", '-st"op"', STOPPED,
          journal=[admin("stop")], server_exits=True),
-    tail("tab_and_runs_of_spaces", "-ping\t 1   0", [b"Ping command successful\n"], 1,
+    tail("tab_and_runs_of_spaces", "-ping\t 1   0", ANSWERED, 1,
          journal=[versions()]),
-    tail("dump_quoted_empty_name", '-dump ""', [b"Dump command failed (Error: -7)\n"],
+    tail("dump_quoted_empty_name", '-dump ""', failed("Dump", -7),
          journal=[admin("dump", -7)]),
     tail("dump_two_quoted_empty_names", '-dump "" ""',
          [b"Dump command failed: input param error\n"]),
@@ -69,4 +62,4 @@ def raw_tail(target):
 
 if __name__ == "__main__":
     targets = {"wine": raw_tail(WineTarget), "companion": raw_tail(CompanionTarget)}
-    sys.exit(skip_if_cannot_run(lambda: e2e.main(WINDOWS_CASES, targets)))
+    runner.exit_with(lambda: e2e.main(WINDOWS_CASES, targets))

@@ -6,19 +6,14 @@ Around the channel: a watchdog timer set before exec still ends the tool ("watch
 descriptors 0, 1 and 2 closed at start are open on /dev/null while it runs ("unopened").
 With --wine, the tool is ZEBCmdCon.exe under that Wine loader and the channel its standard
 output, which must not hold up ZEBCmd.exe either; the rows about the POSIX process stay out.
-
-Usage: closed_channel.py --server ZEBSERVER --tool ZEBCMD [--wine LOADER]
 """
 
-import argparse
 import os
 import signal
 import subprocess
-import sys
 import time
 
-import e2e
-from wine_target import check_loader_runs, skip_if_cannot_run
+import runner
 
 # Far above three messages of 250 ms each: only a hang comes near it.
 STALLED_LIMIT = 10
@@ -69,7 +64,7 @@ def standard_descriptors(pid):
     return targets
 
 
-def run_on_channel(command, channel, args, env, stream):
+def run_on_channel(command, channel, args, env, stream, timeout):
     """Exit status (None when it hung, or for "unopened" when 0, 1 and 2 were never all open on
     /dev/null) and seconds taken; the channel is the stream named "stdout" or "stderr", the
     other one is discarded."""
@@ -94,7 +89,7 @@ def run_on_channel(command, channel, args, env, stream):
         streams = {"stdout": null, "stderr": null, stream: writing}
         proc = subprocess.Popen(command + args, stdin=null, env=env, preexec_fn=child_setup,
                                 **streams)
-        while proc.poll() is None and time.monotonic() - start < e2e.RUN_TIMEOUT:
+        while proc.poll() is None and time.monotonic() - start < timeout:
             if channel == "unopened" and not seen_open:
                 seen_open = standard_descriptors(proc.pid) == ["/dev/null"] * 3
             time.sleep(0.005)
@@ -114,37 +109,28 @@ def run_on_channel(command, channel, args, env, stream):
     return status, time.monotonic() - start
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--wine", help="Wine loader for ZEBCmdCon.exe given as --tool")
-    options = parser.parse_args()
+def check(case, options):
+    _, channel, args, server_options, expected = case
     command, stream = [options.tool], "stderr"
     if options.wine:
-        check_loader_runs(options.wine)
         command, stream = [options.wine, options.tool], "stdout"
-    passed = failed = 0
-    for name, channel, args, server_options, expected in CASES:
-        if options.wine and channel in POSIX_ONLY:
-            continue
-        server = e2e.Server(options.server, server_options) if server_options is not None else None
-        address = server.address if server else e2e.closed_port_address()
-        try:
-            status, seconds = run_on_channel(command, channel, args,
-                                             dict(os.environ, ZEB_SERVER=address), stream)
-        finally:
-            if server:
-                server.finish(expect_exit=args == ["-stop"])
-        if status == expected and (channel == "closed" or seconds < STALLED_LIMIT):
-            passed += 1
-            print(f"ok   {name} ({seconds:.2f} s)")
-        else:
-            failed += 1
-            print(f"FAIL {name}: exit status {status}, expected {expected}, {seconds:.2f} s")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    with runner.Server(options.server, server_options, expect_exit=args == ["-stop"]) as server:
+        status, seconds = run_on_channel(command, channel, args,
+                                         dict(os.environ, ZEB_SERVER=server.address), stream,
+                                         options.run_timeout)
+    problems = []
+    if status != expected:
+        problems.append(f"exit status {status}, expected {expected}, {seconds:.2f} s")
+    if channel != "closed" and seconds >= STALLED_LIMIT:
+        problems.append(f"took {seconds:.2f} s, limit {STALLED_LIMIT} s")
+    return problems
+
+
+def main():
+    options = runner.parse(runner.parser(["server", "tool"], ["wine"]))
+    cases = [case for case in CASES if not (options.wine and case[1] in POSIX_ONLY)]
+    return runner.report_table(cases, lambda case: check(case, options))
 
 
 if __name__ == "__main__":
-    sys.exit(skip_if_cannot_run(main))
+    runner.exit_with(main)

@@ -6,34 +6,25 @@ merged into standard output; its other lines are what they print, in order.
 guide: each ```bat block of the Windows guide, run as a batch file by Wine's cmd, kept in a
 folder that holds the programs (the guide's C:\ZEB) and started from another one, as a scheduled
 task is. The two ```text blocks after it are what it prints with the server answering and with
-no server. The guide's example paths stand for the test's folders (EXAMPLE_PATHS).
+no server. The guide's example paths stand for the test's folders.
 
 The server runs in a scratch folder of its own, the commands in another.
-
-Usage: doc_examples.py man --document MAN --tool ZEBCMD --server ZEBSERVER
-       doc_examples.py guide --document GUIDE --tool ZEBCMD.EXE --wine LOADER --server ZEBSERVER
 """
 
-import argparse
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 
-from e2e import Server, closed_port_address
-from wine_target import check_loader_runs, skip_if_cannot_run, windows_path
+import runner
 
-RUN_TIMEOUT = 60
 ROFF_ESCAPES = {"-": "-", "e": "\\"}
 FENCE = re.compile(r"^```([^`\n]*)\n(.*?)^```[ \t]*$", re.M | re.S)
-# The programs' folder, and a file as the server names it.
+# The guide's folders, which stand for the test's: the programs' folder (a copy of the built
+# one) and a file as the server names it (in the server's scratch folder).
 PROGRAM_FOLDER = "C:\\ZEB"
 SERVER_FILE = "D:\\Backup\\"
-# What the guide's folders stand for, given the programs' folder and the server's.
-EXAMPLE_PATHS = {PROGRAM_FOLDER: lambda programs, server: windows_path(programs),
-                 SERVER_FILE: lambda programs, server: server + "/"}
 
 
 def unescape_roff(line):
@@ -83,75 +74,56 @@ def run_man(script, options, folder, env, server_folder):
     env = dict(env, PATH=tool_folder + os.pathsep + env.get("PATH", ""))
     return subprocess.run(["sh", "-c", script], cwd=folder, env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          timeout=RUN_TIMEOUT).stdout
+                          timeout=options.run_timeout).stdout
 
 
 def run_guide(batch, options, folder, env, server_folder):
     """Runs the batch from a copy of the programs' folder, started in FOLDER."""
-    programs = tempfile.mkdtemp(prefix="zebcmd-doc-programs-")
-    try:
+    from runner.wine import windows_path  # only the guide's examples run under Wine
+    with tempfile.TemporaryDirectory(prefix="zebcmd-doc-programs-") as programs:
         built = os.path.dirname(os.path.abspath(options.tool))
         for name in ("ZEBCmd.exe", "ZEBCmdCon.exe", "ZEBCli.dll"):
             shutil.copy(os.path.join(built, name), programs)
-        for example, actual in EXAMPLE_PATHS.items():
-            batch = batch.replace(example, actual(programs, server_folder))
+        batch = batch.replace(PROGRAM_FOLDER, windows_path(programs))
+        batch = batch.replace(SERVER_FILE, server_folder + "/")
         path = os.path.join(programs, "example.bat")
         with open(path, "wb") as file:
             file.write(batch.replace("\n", "\r\n").encode())
-        output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)], cwd=folder,
-                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT).stdout
-    finally:
-        shutil.rmtree(programs, ignore_errors=True)
+        output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)],
+                                cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                timeout=options.run_timeout).stdout
     return output.replace(b"\r\n", b"\n")
 
 
-def check(number, example, output, expected):
-    if output == expected:
-        print(f"ok   example {number}")
-        return True
-    print(f"FAIL example {number}: {example!r}\n    printed {output!r}, expected {expected!r}")
-    return False
-
-
 def main():
-    parser = argparse.ArgumentParser()
+    parser = runner.parser(["tool", "server"], ["wine"], run_timeout=runner.BATCH_TIMEOUT)
     parser.add_argument("kind", choices=["man", "guide"])
     parser.add_argument("--document", required=True)
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--wine")
-    options = parser.parse_args()
-    if options.kind == "guide":
-        check_loader_runs(options.wine)
+    options = runner.parse(parser)
+    if options.kind == "guide" and not options.wine:
+        parser.error("the guide's examples need --wine")
     with open(options.document, encoding="utf-8") as document:
         text = document.read()
     examples = (man_examples if options.kind == "man" else guide_examples)(text)
-    if not examples:
-        print(f"no examples found in {options.document}")
-        return 1
-    failed = runs = 0
-    server_folder = tempfile.mkdtemp(prefix="zebcmd-doc-server-")
-    command_folder = tempfile.mkdtemp(prefix="zebcmd-doc-commands-")
-    server = None
-    try:
-        server = Server(os.path.abspath(options.server), [], cwd=server_folder)
-        servers = {"up": server.address, "no server": closed_port_address()}
-        run = run_man if options.kind == "man" else run_guide
-        for number, (example, outputs) in enumerate(examples, 1):
-            for case, expected in outputs.items():
-                runs += 1
-                env = dict(os.environ, ZEB_SERVER=servers[case])
-                output = run(example, options, command_folder, env, server_folder)
-                failed += not check(f"{number} ({case})", example, output, expected)
-    finally:
-        if server:
-            server.finish(expect_exit=False)
-        shutil.rmtree(server_folder, ignore_errors=True)
-        shutil.rmtree(command_folder, ignore_errors=True)
-    print(f"{runs - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    run = run_man if options.kind == "man" else run_guide
+    rows = [(f"example {number} ({case})", example, case, expected)
+            for number, (example, outputs) in enumerate(examples, 1)
+            for case, expected in outputs.items()]
+    with tempfile.TemporaryDirectory(prefix="zebcmd-doc-server-") as server_folder, \
+            tempfile.TemporaryDirectory(prefix="zebcmd-doc-commands-") as command_folder, \
+            runner.Server(os.path.abspath(options.server), [], cwd=server_folder) as server:
+        servers = {"up": server.address, "no server": runner.closed_port_address()}
+
+        def check(row):
+            _, example, case, expected = row
+            output = run(example, options, command_folder,
+                         dict(os.environ, ZEB_SERVER=servers[case]), server_folder)
+            return [] if output == expected else [f"{example!r}",
+                                                  f"printed {output!r}, expected {expected!r}"]
+
+        return runner.report_table(rows, check)
 
 
 if __name__ == "__main__":
-    sys.exit(skip_if_cannot_run(main))
+    runner.exit_with(main)

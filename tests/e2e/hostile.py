@@ -2,15 +2,14 @@
 """Hostile input to the native tool, end to end: huge and numerous arguments, invalid UTF-8,
 characters beyond the BMP, numbers at and past the 32-bit limits, empty and blank numbers.
 Every case must give the defined messages and status, without a crash or a hang.
-
-Usage: hostile.py --server ZEBSERVER --tool ZEBCMD [--tool-prefix WRAPPER] [--case NAME ...]
 """
 
 import errno
-import sys
 
 import e2e
-from cases import Case, Step, admin, one, versions, PARAM_ERROR
+import runner
+from cases import (ANSWERED, DUMPED, FAILURE, GAVE_UP, PARAM_ERROR, STOPPED, UNKNOWN, Case,
+                   Step, admin, failed, one, ping)
 
 # Linux refuses any single argument of 32 pages or more (MAX_ARG_STRLEN) at exec.
 LARGEST_ARGUMENT = 32 * 4096 - 1
@@ -20,30 +19,13 @@ MANY = 10_000
 SHELL_RAN = "zebcmd-hostile-shell-ran"
 SHELL_NAME = f"{{dir}}/$(touch {SHELL_RAN});`touch {SHELL_RAN}`|x&&touch {SHELL_RAN}"
 
-STOPPED = [b"Stop command successful\n"]
-DUMPED = [b"Dump command successful\n"]
-UNKNOWN = [b"Unknown command\n"]
-ANSWERED = [b"Ping command successful\n"]
-GAVE_UP = [b"Ping command failed\n"]
-FAILURE = b"Ping failure\n"
 # Not a message: what the target reports when exec refuses the arguments (the tool never ran).
 EXEC_REFUSED = [b"<exec refused: E2BIG>"]
-
-
-def failed(command, status):
-    return [f"{command} command failed (Error: {status})\n".encode()]
 
 
 def words(count, size=100):
     """count distinct words of size bytes: about a megabyte of command line for 10,000."""
     return [f"{i:0{size}d}" for i in range(count)]
-
-
-def ping(name, max_try, interval, refused, messages, status, **kwargs):
-    """-ping against a server that refuses the first `refused` versions queries."""
-    journal = [versions(-10)] * (len(messages) - 1) + [versions(0 if status == 1 else -10)]
-    return one(name, ["-ping", max_try, interval], messages, status, journal=journal,
-               server=["--ignore-versions", str(refused)], **kwargs)
 
 
 def keeps_trying(name, max_try, interval="0"):
@@ -143,4 +125,4 @@ class HostileNativeTarget(e2e.NativeTarget):
 
 
 if __name__ == "__main__":
-    sys.exit(e2e.main(HOSTILE_CASES, {"native": HostileNativeTarget}))
+    runner.exit_with(lambda: e2e.main(HOSTILE_CASES, {"native": HostileNativeTarget}))

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The end-to-end runner itself: a case whose run hangs fails by name, the table goes on to
-the next case and to its summary, and no scratch folder is left behind; under Wine, only a
-process start that Wine itself failed is run once more."""
+the next case and to its summary, and no scratch folder is left behind; the native runner does
+without the Wine module; under Wine, only a process start that Wine itself failed is run once
+more."""
 
 import contextlib
 import io
@@ -13,8 +14,9 @@ import unittest
 import unittest.mock
 
 import e2e
-import wine_target
+import runner
 from cases import Case, Step
+from runner import wine
 
 # Hangs on -stop; answers anything else as the tool answers an unknown word.
 FAKE_TOOL = """#!/bin/sh
@@ -34,13 +36,10 @@ class FailingCases(unittest.TestCase):
                      Case("answers", [Step(["-x"], [b"Unknown command\n"])], server=None)]
             argv = ["e2e.py", "--server", "unused", "--tool", tool, "--run-timeout", "1"]
             output = io.StringIO()
-            saved_tempdir, tempfile.tempdir = tempfile.tempdir, scratch
-            try:
-                with unittest.mock.patch.object(sys, "argv", argv), \
-                        contextlib.redirect_stdout(output):
-                    status = e2e.main(cases)
-            finally:
-                tempfile.tempdir = saved_tempdir
+            with unittest.mock.patch.object(sys, "argv", argv), \
+                    unittest.mock.patch.object(tempfile, "tempdir", scratch), \
+                    contextlib.redirect_stdout(output):
+                status = e2e.main(cases)
             left = [name for name in os.listdir(scratch) if name.startswith("zebcmd-e2e-")]
         self.assertEqual(output.getvalue().splitlines(),
                          ["FAIL hangs", "    step 1: still running after 1.0 s", "ok   answers",
@@ -51,16 +50,24 @@ class FailingCases(unittest.TestCase):
     def test_harness_failure_fails_its_case_and_the_table_goes_on(self):
         def check(case):
             if case == "crashes":
-                raise wine_target.HarnessFailed("debug_harness failed with 2")
+                raise runner.HarnessFailed("debug_harness failed with 2")
             return []
 
         output = io.StringIO()
         with contextlib.redirect_stdout(output):
-            status = e2e.report_table(["crashes", "answers"], check, lambda case: case)
+            status = runner.report_table(["crashes", "answers"], check, lambda case: case)
         self.assertEqual(output.getvalue().splitlines(),
                          ["FAIL crashes", "    debug_harness failed with 2", "ok   answers",
                           "1 passed, 1 failed"])
         self.assertEqual(status, 1)
+
+    def test_native_runner_does_without_the_wine_module(self):
+        # In a process of its own: this one has loaded the Wine module for the tests below.
+        script = ("import sys, e2e; sys.argv[1:] = ['--server', 'unused', '--tool', 'unused']; "
+                  "e2e.main([]); print('runner.wine' in sys.modules)")
+        ran = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                             cwd=os.path.dirname(os.path.abspath(__file__)), check=True)
+        self.assertEqual(ran.stdout.splitlines()[-1], "False")
 
 
 def harness_result(status, report=b"", stderr=b""):
@@ -85,7 +92,7 @@ class WineStartRetry(unittest.TestCase):
         ("harness start failed once", [harness_result(2, stderr=HARNESS_FAILED), SUCCESS], 2,
          ([b"ok"], b"", 0)),
         ("harness start failed twice", [harness_result(2, stderr=HARNESS_FAILED)] * 2, 2,
-         wine_target.HarnessFailed),
+         runner.HarnessFailed),
         ("companion start failed twice", [harness_result(0, companion_report(WINE_FAILED, 1))] * 2,
          2, ([("standard error", WINE_FAILED)], b"", 1)),
         ("program not found", [harness_result(0, companion_report(NOT_FOUND, 1))], 1,
@@ -95,13 +102,13 @@ class WineStartRetry(unittest.TestCase):
     def test_only_a_failed_wine_start_is_run_again(self):
         for name, results, runs, expected in self.CASES:
             with self.subTest(name):
-                target = wine_target.WineTarget.__new__(wine_target.WineTarget)
+                target = wine.WineTarget.__new__(wine.WineTarget)
                 target.loader, target.harness, target.program = "wine", "harness", "Z:\\tool"
                 target.timeout = 1
                 pending = list(results)
                 target.run_harness = lambda command, env: pending.pop(0)
                 with contextlib.redirect_stdout(io.StringIO()):
-                    if expected is wine_target.HarnessFailed:
+                    if expected is runner.HarnessFailed:
                         self.assertRaises(expected, target.run_tail, "-stop", None)
                     else:
                         self.assertEqual(target.run_tail("-stop", None), expected)

@@ -12,9 +12,8 @@ import os
 import re
 import subprocess
 
-RUN_TIMEOUT = 30
-# CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
-SKIP_STATUS = 77
+from runner import RUN_TIMEOUT, CannotRun, HarnessFailed
+
 CHECKED_INSTEAD = ("the 32-bit programs were checked as files and the Windows suite ran on the "
                    "x86-64 build")
 NO_32BIT = "this machine cannot run 32-bit x86 code; " + CHECKED_INSTEAD
@@ -24,14 +23,6 @@ FORCE_NO_32BIT = "ZEBCMD_NO_32BIT"
 # Wine's answer when a new process dies before its start completes. It comes and goes with the
 # host, so such a run is made once more: a program that really cannot start fails again.
 WINE_START_FAILURE = re.compile(rb"cannot start [^\n]*\(error 1359\b")
-
-
-class CannotRun(Exception):
-    """This machine cannot execute the Wine loader that the programs need."""
-
-
-class HarnessFailed(RuntimeError):
-    """debug_harness did not see the program to its end, or its report makes no sense."""
 
 
 def is_32bit_elf(path):
@@ -56,15 +47,6 @@ def check_loader_runs(loader):
         raise
 
 
-def skip_if_cannot_run(main):
-    """Runs main and returns its status, or prints why and returns SKIP_STATUS."""
-    try:
-        return main()
-    except CannotRun as reason:
-        print(f"skipped: {reason}", flush=True)
-        return SKIP_STATUS
-
-
 def windows_path(path):
     """The Windows name of a host file: a new prefix maps drive Z: to the host's root."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -76,9 +58,8 @@ class WineTarget:
     def __init__(self, options):
         if not options.harness or not options.wine:
             raise SystemExit("--harness and --wine are required with --target wine")
-        check_loader_runs(options.wine)
         self.loader = options.wine
-        self.timeout = getattr(options, "run_timeout", RUN_TIMEOUT)
+        self.timeout = options.run_timeout
         self.harness = options.harness
         self.program = windows_path(options.tool)
 

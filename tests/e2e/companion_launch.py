@@ -4,21 +4,15 @@ a copy of the companion in a scratch folder, without ZEBCmd.exe, with ZEBCmd.exe
 ZEBCli.dll, or with a stand-in ZEBCmd.exe that ends with the status it is given. The companion
 must say why in one line on standard error, pass the status on (or end with one that no run of
 ZEBCmd.exe gives).
-
-Usage: companion_launch.py --companion ZEBCMDCON --tool ZEBCMD --stand-in EXIT_STATUS
-                           --wine LOADER --harness HARNESS
 """
 
-import argparse
 import os
 import shutil
-import sys
 import tempfile
 from types import SimpleNamespace
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import report_table  # noqa: E402
-from wine_target import CompanionTarget, is_32bit_elf, skip_if_cannot_run  # noqa: E402
+import runner
+from runner.wine import CompanionTarget, is_32bit_elf
 
 CANNOT_RUN = 0xFFFFFFFF
 LOADER = "ZEBCmdCon: ZEBCmd.exe could not start (0x{:08X}): "
@@ -52,8 +46,7 @@ def run(case, options):
         if child:
             shutil.copy(options.tool if child == "tool" else options.stand_in,
                         os.path.join(folder, "ZEBCmd.exe"))
-        target = CompanionTarget(SimpleNamespace(wine=options.wine, harness=options.harness,
-                                                 tool=companion))
+        target = CompanionTarget(SimpleNamespace(**dict(vars(options), tool=companion)))
         messages, _, got_status = target.run(args, dict(os.environ))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
@@ -75,12 +68,12 @@ def run(case, options):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for name in ("--companion", "--tool", "--stand-in", "--wine", "--harness"):
-        parser.add_argument(name, required=True)
-    options = parser.parse_args()
-    return report_table(CASES, lambda case: run(case, options))
+    parser = runner.parser(["tool", "wine", "harness"])
+    parser.add_argument("--companion", required=True)
+    parser.add_argument("--stand-in", required=True, help="a program that ends with its argument")
+    options = runner.parse(parser)
+    return runner.report_table(CASES, lambda case: run(case, options))
 
 
 if __name__ == "__main__":
-    sys.exit(skip_if_cannot_run(main))
+    runner.exit_with(main)

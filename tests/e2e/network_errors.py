@@ -1,19 +1,14 @@
 #!/usr/bin/env python3
 """The Winsock layer's failure paths, which zebserver never takes: ZEBCmd.exe under Wine
 against a listener on 127.0.0.1 that misbehaves, judged by the status the tool reports.
-
-Usage: network_errors.py --tool ZEBCMD --wine LOADER --harness HARNESS
 """
 
-import argparse
 import os
 import socket
-import sys
 import threading
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import report_table  # noqa: E402
-from wine_target import WineTarget, skip_if_cannot_run  # noqa: E402
+import runner
+from runner.wine import WineTarget
 
 
 def listener_that(answer):
@@ -59,28 +54,16 @@ def run(case, target):
         server.start()
         env = dict(os.environ, ZEB_SERVER=f"127.0.0.1:{listener.getsockname()[1]}")
         try:
-            messages, stdout, status = target.run(["-stop"], env)
+            return runner.run_problems(target.run(["-stop"], env), expected, 0)
         finally:
             stop.set()
             server.join()
-    problems = []
-    if messages != expected:
-        problems.append(f"messages {messages!r}, expected {expected!r}")
-    if stdout:
-        problems.append(f"standard output {stdout!r}")
-    if status != 0:
-        problems.append(f"status {status}, expected 0")
-    return problems
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--wine", required=True)
-    parser.add_argument("--harness", required=True)
-    target = WineTarget(parser.parse_args())
-    return report_table(CASES, lambda case: run(case, target))
+    target = WineTarget(runner.parse(runner.parser(["tool", "wine", "harness"])))
+    return runner.report_table(CASES, lambda case: run(case, target))
 
 
 if __name__ == "__main__":
-    sys.exit(skip_if_cannot_run(main))
+    runner.exit_with(main)
