@@ -3,7 +3,7 @@
 #include <string>
 
 #include "narrow.h"
-#include "zebcli/zebcli.h"
+#include "zebcli_call.h"
 
 namespace zebcmd {
 namespace {
@@ -29,19 +29,19 @@ std::string file_text(const ArgumentVector& arguments) {
 }  // namespace
 
 int run_stop(const ArgumentVector&) {
-  return report("Stop", ZEBC_Adm_Close(kUser, kPassword));
+  return report("Stop", zebcli::adm_close(kUser, kPassword));
 }
 
 int run_reset(const ArgumentVector&) {
-  return report("Reset", ZEBC_Adm_Restart(kUser, kPassword));
+  return report("Reset", zebcli::adm_restart(kUser, kPassword));
 }
 
 int run_dump(const ArgumentVector& arguments) {
-  return report("Dump", ZEBC_Adm_Dump(kUser, kPassword, file_text(arguments).c_str()));
+  return report("Dump", zebcli::adm_dump(kUser, kPassword, file_text(arguments).c_str()));
 }
 
 int run_reload(const ArgumentVector& arguments) {
-  return report("Reload", ZEBC_Adm_Reload(kUser, kPassword, file_text(arguments).c_str()));
+  return report("Reload", zebcli::adm_reload(kUser, kPassword, file_text(arguments).c_str()));
 }
 
 }  // namespace zebcmd

@@ -4,7 +4,7 @@
 
 #include "admin.h"
 #include "ping.h"
-#include "zebcli/zebcli.h"
+#include "zebcli_call.h"
 
 namespace zebcmd {
 namespace {
@@ -70,9 +70,9 @@ int run(const std::optional<ArgumentVector>& arguments) {
     write_usage();
     return 0;
   }
-  ZEBC_Init();
+  zebcli::init();
   const int status = dispatch(*arguments);
-  ZEBC_Close();
+  zebcli::close();
   return status;
 }
 

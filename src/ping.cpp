@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "narrow.h"
-#include "zebcli/zebcli.h"
+#include "zebcli_call.h"
 
 namespace zebcmd {
 namespace {
@@ -50,8 +50,8 @@ int ping_server(const std::string& max_try_text, const std::string& try_interval
   char server_version[kProbeBufferSize];
   char protocol_version[kProbeBufferSize];
   for (;;) {
-    if (ZEBC_GetVersions(server_version, kProbeBufferSize, protocol_version, kProbeBufferSize) ==
-        0) {
+    if (zebcli::get_versions(server_version, kProbeBufferSize, protocol_version,
+                             kProbeBufferSize) == 0) {
       return 1;
     }
     if (--tries_left == 0) return 0;

@@ -4,7 +4,8 @@
  * read only during the call; every status is a 32-bit int, 0 meaning success.
  *
  * ZEBC_API marks the functions as exported while the library itself is built (define
- * ZEBC_BUILDING_LIBRARY) and as imported from ZEBCli.dll otherwise. ZEBC_CALL is the
+ * ZEBC_BUILDING_LIBRARY) and as imported from ZEBCli.dll otherwise; on Windows an includer
+ * may define it first (empty, for a library whose exports a .def file names). ZEBC_CALL is the
  * calling convention: the C default (__cdecl) unless the includer defines it first, so
  * that the vendor's header and import library can replace these without touching callers.
  */
@@ -12,7 +13,8 @@
 #define ZEBCLI_ZEBCLI_H
 
 #if defined(_WIN32)
-#if defined(ZEBC_BUILDING_LIBRARY)
+#if defined(ZEBC_API)
+#elif defined(ZEBC_BUILDING_LIBRARY)
 #define ZEBC_API __declspec(dllexport)
 #else
 #define ZEBC_API __declspec(dllimport)

@@ -1,0 +1,89 @@
+#include <cstdint>
+#include <type_traits>
+
+#include "zebcli/zebcli.h"
+#include "zebcli_call.h"
+
+namespace {
+
+using Function = void (*)();
+
+}  // namespace
+
+// Calls function with count 32-bit words from arguments, copied to a 16-byte aligned stack, and
+// returns its EAX. The stack pointer comes back from EBP, which both conventions preserve, so it
+// does not matter whether the function took its arguments off the stack (__stdcall) or not.
+extern "C" __attribute__((naked, noinline, noclone)) int zebcmd_call_x86(Function, std::uint32_t,
+                                                                         const std::uint32_t*) {
+  asm("pushl %ebp\n\t"
+      "movl %esp, %ebp\n\t"
+      "movl 12(%ebp), %ecx\n\t"
+      "movl 16(%ebp), %edx\n\t"
+      "leal 0(,%ecx,4), %eax\n\t"
+      "subl %eax, %esp\n\t"
+      "andl $-16, %esp\n"
+      "1:\n\t"
+      "testl %ecx, %ecx\n\t"
+      "jz 2f\n\t"
+      "decl %ecx\n\t"
+      "movl (%edx,%ecx,4), %eax\n\t"
+      "movl %eax, (%esp,%ecx,4)\n\t"
+      "jmp 1b\n"
+      "2:\n\t"
+      "call *8(%ebp)\n\t"
+      "movl %ebp, %esp\n\t"
+      "popl %ebp\n\t"
+      "ret");
+}
+
+namespace zebcmd::zebcli {
+namespace {
+
+template <typename T>
+std::uint32_t word(T argument) {
+  if constexpr (std::is_pointer_v<T>) {
+    return reinterpret_cast<std::uintptr_t>(argument);
+  } else {
+    return static_cast<std::uint32_t>(argument);
+  }
+}
+
+// The function's address comes from its import, so decorated and plain names both bind as the
+// build made them.
+template <typename F, typename... Arguments>
+int call(F* function, Arguments... arguments) {
+  const std::uint32_t words[] = {word(arguments)..., 0};
+  return zebcmd_call_x86(reinterpret_cast<Function>(function), sizeof...(arguments), words);
+}
+
+}  // namespace
+
+int init() {
+  return call(&ZEBC_Init);
+}
+
+int close() {
+  return call(&ZEBC_Close);
+}
+
+int get_versions(char* buf1, int size1, char* buf2, int size2) {
+  return call(&ZEBC_GetVersions, buf1, size1, buf2, size2);
+}
+
+int adm_close(const char* user, const char* password) {
+  return call(&ZEBC_Adm_Close, user, password);
+}
+
+int adm_restart(const char* user, const char* password) {
+  return call(&ZEBC_Adm_Restart, user, password);
+}
+
+int adm_dump(const char* user, const char* password, const char* file) {
+  return call(&ZEBC_Adm_Dump, user, password, file);
+}
+
+int adm_reload(const char* user, const char* password, const char* file) {
+  return call(&ZEBC_Adm_Reload, user, password, file);
+}
+
+}  // namespace zebcmd::zebcli
