@@ -1,21 +1,18 @@
 #!/usr/bin/env python3
 """Runs one Windows program under a Wine loader and ends with its exit status, or with the
-skip status after one line that says why, when this machine cannot execute that loader.
+skip status after one line that says why, when this machine cannot execute that loader."""
 
-Usage: wine_run.py LOADER PROGRAM [ARGUMENT ...]
-"""
-
+import argparse
 import subprocess
-import sys
 
 import runner
-from runner.wine import check_loader_runs
 
 
 def main():
-    loader, program = sys.argv[1:3]
-    check_loader_runs(loader)
-    return subprocess.run([loader, program] + sys.argv[3:], stdin=subprocess.DEVNULL).returncode
+    found = runner.parser(["wine"])
+    found.add_argument("program", nargs=argparse.REMAINDER, help="the program and its arguments")
+    options = runner.parse(found)
+    return subprocess.run([options.wine] + options.program, stdin=subprocess.DEVNULL).returncode
 
 
 if __name__ == "__main__":
