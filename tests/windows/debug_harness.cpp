@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "debug_relay.h"
+#include "win32_text.h"
 
 namespace {
 
@@ -40,30 +41,16 @@ std::string to_hex(const std::string& bytes) {
   return out;
 }
 
-int hex_digit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
+// Strict, so that bytes mangled on the way in are refused rather than replaced.
 std::optional<std::wstring> from_hex_utf8(const std::wstring& hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
+  if (hex.size() % 2 != 0 || hex.find_first_not_of(L"0123456789abcdefABCDEF") != hex.npos) {
+    return std::nullopt;
+  }
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int high = hex_digit(hex[i]);
-    int low = hex_digit(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes.push_back(static_cast<char>(high * 16 + low));
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   }
-  if (bytes.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                 static_cast<int>(bytes.size()), nullptr, 0);
-  if (size <= 0) return std::nullopt;
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                      &text[0], size);
-  return text;
+  return zebcmd::win32::to_wide(bytes, true);
 }
 
 int fail(const char* what) {
