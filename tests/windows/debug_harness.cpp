@@ -29,6 +29,8 @@
 
 namespace {
 
+namespace relay = zebcmd::relay;
+
 constexpr DWORD kRunTimeoutMs = 25000;
 
 std::string to_hex(const std::string& bytes) {
@@ -53,8 +55,11 @@ std::optional<std::wstring> from_hex_utf8(const std::wstring& hex) {
   return zebcmd::win32::to_wide(bytes, true);
 }
 
-int fail(const char* what) {
-  std::fprintf(stderr, "debug_harness: %s (error %lu)\n", what, GetLastError());
+// For the handles the program inherits as its standard handles.
+SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+
+int fail(const char* what, DWORD error = GetLastError()) {
+  std::fprintf(stderr, "debug_harness: %s (error %lu)\n", what, error);
   return 2;
 }
 
@@ -65,9 +70,8 @@ HANDLE create_capture() {
   if (GetTempPathW(MAX_PATH, folder) == 0 || GetTempFileNameW(folder, L"zeb", 0, name) == 0) {
     return INVALID_HANDLE_VALUE;
   }
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   return CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
@@ -91,25 +95,20 @@ struct Run {
 
 int debug(const std::wstring& program, std::wstring command_line, const STARTUPINFOW& startup,
           Run* run) {
-  zebcmd::relay::Launch launch;
-  launch.program = program;
-  launch.command_line = std::move(command_line);
-  launch.startup = &startup;
-  launch.timeout_ms = kRunTimeoutMs;
-  zebcmd::relay::Outcome outcome =
-      zebcmd::relay::run(launch, [run](const zebcmd::relay::Message& message) {
-        run->lines.push_back((message.wide ? "wide-message " : "message ") + to_hex(message.bytes));
-      });
+  const relay::Launch launch{program, std::move(command_line), &startup, kRunTimeoutMs};
+  relay::Outcome outcome = relay::run(launch, [run](const relay::Message& message) {
+    run->lines.push_back((message.wide ? "wide-message " : "message ") + to_hex(message.bytes));
+  });
   SetLastError(outcome.system_error);
   switch (outcome.failure) {
-    case zebcmd::relay::Failure::kNone:
+    case relay::Failure::kNone:
       run->exit_code = outcome.exit_code;
       return 0;
-    case zebcmd::relay::Failure::kStart:
+    case relay::Failure::kStart:
       return fail("cannot start the program");
-    case zebcmd::relay::Failure::kTimeout:
+    case relay::Failure::kTimeout:
       return fail("the program did not finish in time");
-    case zebcmd::relay::Failure::kReadMessage:
+    case relay::Failure::kReadMessage:
       return fail("cannot read a debug string");
     default:
       return fail("cannot wait for the program");
@@ -130,19 +129,17 @@ DWORD WINAPI read_writes(void* context) {
   char chunk[65536];
   for (;;) {
     DWORD got = 0;
-    if (ReadFile(reader->pipe, chunk, sizeof chunk, &got, nullptr)) {
-      message.append(chunk, got);
+    const bool whole = ReadFile(reader->pipe, chunk, sizeof chunk, &got, nullptr);
+    const DWORD error = whole ? ERROR_SUCCESS : GetLastError();
+    if (!whole && error != ERROR_MORE_DATA) {
+      if (error != ERROR_BROKEN_PIPE) reader->error = error;
+      return 0;
+    }
+    message.append(chunk, got);
+    if (whole) {
       reader->lines.push_back("write " + to_hex(message));
       message.clear();
-      continue;
     }
-    DWORD error = GetLastError();
-    if (error == ERROR_MORE_DATA) {
-      message.append(chunk, got);
-      continue;
-    }
-    if (error != ERROR_BROKEN_PIPE) reader->error = error;
-    return 0;
   }
 }
 
@@ -155,8 +152,7 @@ HANDLE create_writes_pipe(HANDLE* reading) {
                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 65536, 0,
                               nullptr);
   if (*reading == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  return CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+  return CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
 }
 
 int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPINFOW startup,
@@ -171,10 +167,7 @@ int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPI
   DWORD start_error = GetLastError();
   // Only the program's copy of the writing end is left, so the reader stops when it ends.
   CloseHandle(startup.hStdOutput);
-  if (!started) {
-    SetLastError(start_error);
-    return fail("cannot start the program");
-  }
+  if (!started) return fail("cannot start the program", start_error);
   int failure = 0;
   if (WaitForSingleObject(child.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 3);
@@ -192,11 +185,8 @@ int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPI
   run->lines = std::move(reader->lines);
   DWORD read_error = reader->error;
   delete reader;
-  if (failure == 0 && read_error != 0) {
-    SetLastError(read_error);
-    failure = fail("cannot read the standard output");
-  }
-  return failure;
+  if (failure != 0 || read_error == 0) return failure;
+  return fail("cannot read the standard output", read_error);
 }
 
 int run_harness(bool writes, const std::wstring& program, const std::wstring& tail) {
@@ -206,8 +196,7 @@ int run_harness(bool writes, const std::wstring& program, const std::wstring& ta
   HANDLE reading = INVALID_HANDLE_VALUE;
   HANDLE out = writes ? create_writes_pipe(&reading) : create_capture();
   HANDLE err = create_capture();
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                           OPEN_EXISTING, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
     return fail("cannot create the standard handles");
@@ -225,11 +214,7 @@ int run_harness(bool writes, const std::wstring& program, const std::wstring& ta
   std::string out_bytes;
   std::string err_bytes;
   bool captured = read_capture(err, &err_bytes) && (writes || read_capture(out, &out_bytes));
-  if (writes) {
-    CloseHandle(reading);
-  } else {
-    CloseHandle(out);
-  }
+  CloseHandle(writes ? reading : out);
   CloseHandle(err);
   if (failure != 0) return failure;
   if (!captured) return fail("cannot read the standard output or error");
