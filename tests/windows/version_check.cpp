@@ -125,8 +125,9 @@ class Checker {
     } else {
       std::string manifest(bytes, SizeofResource(image, found));
       for (const char* part : kManifestParts) {
-        if (manifest.find(part) == std::string::npos)
+        if (manifest.find(part) == std::string::npos) {
           differ(std::string("the manifest lacks ") + part);
+        }
       }
     }
     if (image != nullptr) FreeLibrary(image);
