@@ -5,6 +5,7 @@
 
 #include "command_tail.h"
 #include "debug_relay.h"
+#include "win32_text.h"
 
 namespace zebcmd::companion {
 
@@ -113,7 +114,7 @@ class Writer {
   void write(const std::string& text) const {
     DWORD mode = 0;
     if (utf8_ && GetConsoleMode(handle_, &mode)) {
-      std::wstring wide = to_wide(text);
+      std::wstring wide = win32::to_wide(text).value_or(std::wstring());
       DWORD written = 0;
       WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
       return;
@@ -130,15 +131,6 @@ class Writer {
     }
   }
 
-  static std::wstring to_wide(const std::string& text) {
-    int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
-  }
-
   const HANDLE handle_;
   const bool utf8_;
   HANDLE thread_ = nullptr;
@@ -149,16 +141,6 @@ class Writer {
   ULONGLONG write_started_ = 0;
   bool given_up_ = false;
 };
-
-std::string to_utf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
-                      nullptr, nullptr);
-  return bytes;
-}
 
 std::wstring system_message(DWORD error) {
   wchar_t* buffer = nullptr;
@@ -178,22 +160,6 @@ std::wstring hex_status(DWORD status) {
   std::wstring text = L"0x";
   for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(status >> shift) & 0xf];
   return text;
-}
-
-// This program's folder with its trailing separator, or nothing when its path is unknown.
-std::wstring own_folder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD size = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (size == 0) return std::wstring();
-    if (size < path.size()) {
-      path.resize(size);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  std::size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
 // What standard error says about the run, or nothing.
@@ -223,7 +189,7 @@ int run() {
   // No dialog that waits for a click, in this program or in ZEBCmd.exe, which inherits the mode.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 
-  const std::wstring program = own_folder() + L"ZEBCmd.exe";
+  const std::wstring program = win32::own_folder() + L"ZEBCmd.exe";
   relay::Launch launch;
   launch.program = program;
   launch.command_line = L"\"" + program + L"\"" + std::wstring(command_tail(GetCommandLineW()));
@@ -234,7 +200,7 @@ int run() {
   relay::Outcome outcome =
       relay::run(launch, [out](const relay::Message& message) { out->push(message.bytes); });
   out->finish();
-  err->push(to_utf8(explain(outcome, program)));
+  err->push(win32::to_utf8(explain(outcome, program)));
   err->finish();
   return outcome.failure == relay::Failure::kNone ? static_cast<int>(outcome.exit_code)
                                                   : kCannotRunStatus;

@@ -25,8 +25,11 @@
 #include <vector>
 
 #include "debug_relay.h"
+#include "win32_text.h"
 
 namespace {
+
+namespace relay = zebcmd::relay;
 
 constexpr DWORD kRunTimeoutMs = 25000;
 
@@ -40,34 +43,23 @@ std::string to_hex(const std::string& bytes) {
   return out;
 }
 
-int hex_digit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
+// Strict, so that bytes mangled on the way in are refused rather than replaced.
 std::optional<std::wstring> from_hex_utf8(const std::wstring& hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
+  if (hex.size() % 2 != 0 || hex.find_first_not_of(L"0123456789abcdefABCDEF") != hex.npos) {
+    return std::nullopt;
+  }
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int high = hex_digit(hex[i]);
-    int low = hex_digit(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes.push_back(static_cast<char>(high * 16 + low));
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   }
-  if (bytes.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                 static_cast<int>(bytes.size()), nullptr, 0);
-  if (size <= 0) return std::nullopt;
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                      &text[0], size);
-  return text;
+  return zebcmd::win32::to_wide(bytes, true);
 }
 
-int fail(const char* what) {
-  std::fprintf(stderr, "debug_harness: %s (error %lu)\n", what, GetLastError());
+// For the handles the program inherits as its standard handles.
+SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+
+int fail(const char* what, DWORD error = GetLastError()) {
+  std::fprintf(stderr, "debug_harness: %s (error %lu)\n", what, error);
   return 2;
 }
 
@@ -78,9 +70,8 @@ HANDLE create_capture() {
   if (GetTempPathW(MAX_PATH, folder) == 0 || GetTempFileNameW(folder, L"zeb", 0, name) == 0) {
     return INVALID_HANDLE_VALUE;
   }
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   return CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
@@ -104,25 +95,20 @@ struct Run {
 
 int debug(const std::wstring& program, std::wstring command_line, const STARTUPINFOW& startup,
           Run* run) {
-  zebcmd::relay::Launch launch;
-  launch.program = program;
-  launch.command_line = std::move(command_line);
-  launch.startup = &startup;
-  launch.timeout_ms = kRunTimeoutMs;
-  zebcmd::relay::Outcome outcome =
-      zebcmd::relay::run(launch, [run](const zebcmd::relay::Message& message) {
-        run->lines.push_back((message.wide ? "wide-message " : "message ") + to_hex(message.bytes));
-      });
+  const relay::Launch launch{program, std::move(command_line), &startup, kRunTimeoutMs};
+  relay::Outcome outcome = relay::run(launch, [run](const relay::Message& message) {
+    run->lines.push_back((message.wide ? "wide-message " : "message ") + to_hex(message.bytes));
+  });
   SetLastError(outcome.system_error);
   switch (outcome.failure) {
-    case zebcmd::relay::Failure::kNone:
+    case relay::Failure::kNone:
       run->exit_code = outcome.exit_code;
       return 0;
-    case zebcmd::relay::Failure::kStart:
+    case relay::Failure::kStart:
       return fail("cannot start the program");
-    case zebcmd::relay::Failure::kTimeout:
+    case relay::Failure::kTimeout:
       return fail("the program did not finish in time");
-    case zebcmd::relay::Failure::kReadMessage:
+    case relay::Failure::kReadMessage:
       return fail("cannot read a debug string");
     default:
       return fail("cannot wait for the program");
@@ -143,19 +129,17 @@ DWORD WINAPI read_writes(void* context) {
   char chunk[65536];
   for (;;) {
     DWORD got = 0;
-    if (ReadFile(reader->pipe, chunk, sizeof chunk, &got, nullptr)) {
-      message.append(chunk, got);
+    const bool whole = ReadFile(reader->pipe, chunk, sizeof chunk, &got, nullptr);
+    const DWORD error = whole ? ERROR_SUCCESS : GetLastError();
+    if (!whole && error != ERROR_MORE_DATA) {
+      if (error != ERROR_BROKEN_PIPE) reader->error = error;
+      return 0;
+    }
+    message.append(chunk, got);
+    if (whole) {
       reader->lines.push_back("write " + to_hex(message));
       message.clear();
-      continue;
     }
-    DWORD error = GetLastError();
-    if (error == ERROR_MORE_DATA) {
-      message.append(chunk, got);
-      continue;
-    }
-    if (error != ERROR_BROKEN_PIPE) reader->error = error;
-    return 0;
   }
 }
 
@@ -168,8 +152,7 @@ HANDLE create_writes_pipe(HANDLE* reading) {
                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 65536, 0,
                               nullptr);
   if (*reading == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  return CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+  return CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
 }
 
 int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPINFOW startup,
@@ -184,10 +167,7 @@ int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPI
   DWORD start_error = GetLastError();
   // Only the program's copy of the writing end is left, so the reader stops when it ends.
   CloseHandle(startup.hStdOutput);
-  if (!started) {
-    SetLastError(start_error);
-    return fail("cannot start the program");
-  }
+  if (!started) return fail("cannot start the program", start_error);
   int failure = 0;
   if (WaitForSingleObject(child.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 3);
@@ -205,11 +185,8 @@ int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPI
   run->lines = std::move(reader->lines);
   DWORD read_error = reader->error;
   delete reader;
-  if (failure == 0 && read_error != 0) {
-    SetLastError(read_error);
-    failure = fail("cannot read the standard output");
-  }
-  return failure;
+  if (failure != 0 || read_error == 0) return failure;
+  return fail("cannot read the standard output", read_error);
 }
 
 int run_harness(bool writes, const std::wstring& program, const std::wstring& tail) {
@@ -219,8 +196,7 @@ int run_harness(bool writes, const std::wstring& program, const std::wstring& ta
   HANDLE reading = INVALID_HANDLE_VALUE;
   HANDLE out = writes ? create_writes_pipe(&reading) : create_capture();
   HANDLE err = create_capture();
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                           OPEN_EXISTING, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
     return fail("cannot create the standard handles");
@@ -238,11 +214,7 @@ int run_harness(bool writes, const std::wstring& program, const std::wstring& ta
   std::string out_bytes;
   std::string err_bytes;
   bool captured = read_capture(err, &err_bytes) && (writes || read_capture(out, &out_bytes));
-  if (writes) {
-    CloseHandle(reading);
-  } else {
-    CloseHandle(out);
-  }
+  CloseHandle(writes ? reading : out);
   CloseHandle(err);
   if (failure != 0) return failure;
   if (!captured) return fail("cannot read the standard output or error");

@@ -50,14 +50,11 @@ def resources(dump):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--objdump", required=True)
-    parser.add_argument("--file", required=True)
-    parser.add_argument("--format")
+    for name in ("--objdump", "--file"):
+        parser.add_argument(name, required=True)
+    for name in ("--format", "--imports", "--require-imports", "--exports", "--resources"):
+        parser.add_argument(name)
     parser.add_argument("--subsystem", choices=sorted(SUBSYSTEMS))
-    parser.add_argument("--imports")
-    parser.add_argument("--require-imports")
-    parser.add_argument("--exports")
-    parser.add_argument("--resources")
     options = parser.parse_args()
 
     dump = subprocess.run([options.objdump, "-p", options.file], check=True,

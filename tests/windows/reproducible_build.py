@@ -26,9 +26,9 @@ def cache_value(build, name):
     return match.group(1) if match else ""
 
 
-def package(build, config, output, env=None):
-    subprocess.run(["cpack", "--config", config, "-B", output], cwd=build, check=True,
-                   stdout=subprocess.DEVNULL, env=env)
+def package(build, output, env=None):
+    subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", output],
+                   cwd=build, check=True, stdout=subprocess.DEVNULL, env=env)
     return [os.path.join(output, name) for name in sorted(os.listdir(output))
             if name.endswith(".zip")]
 
@@ -49,11 +49,10 @@ def package_faults(path, options):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--file", action="append", required=True)
-    parser.add_argument("--entry", action="append", required=True)
-    parser.add_argument("--guide", required=True)
+    for name in ("--source", "--build", "--guide"):
+        parser.add_argument(name, required=True)
+    for name in ("--file", "--entry"):
+        parser.add_argument(name, action="append", required=True)
     options = parser.parse_args()
     build = os.path.abspath(options.build)
     with open(os.path.join(build, "CPackConfig.cmake")) as config:
@@ -73,10 +72,9 @@ def main():
         subprocess.run(["cmake", "--build", second], check=True, stdout=subprocess.DEVNULL)
 
         pairs = [(os.path.join(build, name), os.path.join(second, name)) for name in options.file]
-        ours = package(build, os.path.join(build, "CPackConfig.cmake"),
-                       os.path.join(scratch, "ours"))
-        theirs = package(second, os.path.join(second, "CPackConfig.cmake"),
-                         os.path.join(scratch, "theirs"), dict(env, SOURCE_DATE_EPOCH=epoch))
+        ours = package(build, os.path.join(scratch, "ours"))
+        theirs = package(second, os.path.join(scratch, "theirs"),
+                         dict(env, SOURCE_DATE_EPOCH=epoch))
         if [os.path.basename(p) for p in ours] != [os.path.basename(p) for p in theirs]:
             print(f"packages {ours} and {theirs} differ in name")
             return 1

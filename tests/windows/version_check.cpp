@@ -12,12 +12,17 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "win32_text.h"
+
 namespace {
+
+using zebcmd::win32::to_utf8;
 
 constexpr DWORD kVersionHigh = MAKELONG(2, 3);  // 3.2
 constexpr DWORD kVersionLow = MAKELONG(0, 2);   // .2.0
@@ -64,31 +69,12 @@ constexpr const char* kManifestParts[] = {
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
 };
 
-std::string to_utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size,
-                        nullptr, nullptr);
-  }
-  return out;
-}
-
-std::wstring own_folder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 const Program* known_program(const std::wstring& path) {
   std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
-  for (const Program& program : kPrograms) {
-    if (_wcsicmp(name.c_str(), program.file) == 0) return &program;
-  }
-  return nullptr;
+  auto known = std::find_if(
+      std::begin(kPrograms), std::end(kPrograms),
+      [&](const Program& program) { return _wcsicmp(name.c_str(), program.file) == 0; });
+  return known != std::end(kPrograms) ? known : nullptr;
 }
 
 class Checker {
@@ -99,10 +85,7 @@ class Checker {
   void check_fixed() {
     VS_FIXEDFILEINFO* info = nullptr;
     UINT size = 0;
-    if (!query_value(L"\\", reinterpret_cast<void**>(&info), &size) || size < sizeof *info) {
-      differ("no fixed file information");
-      return;
-    }
+    if (!query(L"\\", sizeof *info, &info, &size, "no fixed file information")) return;
     expect("signature", info->dwSignature, VS_FFI_SIGNATURE);
     expect("file version (high)", info->dwFileVersionMS, kVersionHigh);
     expect("file version (low)", info->dwFileVersionLS, kVersionLow);
@@ -114,10 +97,7 @@ class Checker {
   void check_translation() {
     WORD* pairs = nullptr;
     UINT size = 0;
-    if (!query_value(L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &size)) {
-      differ("no Translation entry");
-      return;
-    }
+    if (!query(L"\\VarFileInfo\\Translation", 0, &pairs, &size, "no Translation entry")) return;
     expect("Translation size", size, 2 * sizeof(WORD));
     if (size >= 2 * sizeof(WORD)) {
       expect("Translation language", pairs[0], kFrench);
@@ -130,6 +110,29 @@ class Checker {
     for (const StringEntry& entry : program.own) check_string(entry);
   }
 
+  // The manifest as the loader finds it: resource 1 of type RT_MANIFEST.
+  void check_manifest(const std::wstring& program) {
+    HMODULE image = LoadLibraryExW(program.c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC found = image != nullptr
+                      ? FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(kManifestType))
+                      : nullptr;
+    HGLOBAL loaded = found != nullptr ? LoadResource(image, found) : nullptr;
+    const char* bytes =
+        loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (bytes == nullptr) {
+      differ("no manifest (error " + std::to_string(GetLastError()) + ")");
+    } else {
+      std::string manifest(bytes, SizeofResource(image, found));
+      for (const char* part : kManifestParts) {
+        if (manifest.find(part) == std::string::npos) {
+          differ(std::string("the manifest lacks ") + part);
+        }
+      }
+    }
+    if (image != nullptr) FreeLibrary(image);
+  }
+
   int differences() const { return differences_; }
 
  private:
@@ -137,10 +140,7 @@ class Checker {
     std::wstring path = std::wstring(L"\\StringFileInfo\\040c04b0\\") + entry.name;
     wchar_t* value = nullptr;
     UINT length = 0;
-    if (!query_value(path.c_str(), reinterpret_cast<void**>(&value), &length)) {
-      differ("no string " + to_utf8(entry.name));
-      return;
-    }
+    if (!query(path.c_str(), 0, &value, &length, "no string " + to_utf8(entry.name))) return;
     // The length may or may not count the terminating NUL; the text ends at the first one.
     std::wstring actual(value, length);
     actual = actual.substr(0, actual.find(L'\0'));
@@ -150,8 +150,18 @@ class Checker {
     }
   }
 
-  bool query_value(const wchar_t* path, void** value, UINT* size) {
-    return VerQueryValueW(block_.data(), path, value, size) && *value != nullptr;
+  // Points *value at the entry at path, of at least min_size bytes, or reports it missing.
+  template <typename T>
+  bool query(const wchar_t* path, UINT min_size, T** value, UINT* size,
+             const std::string& missing) {
+    void* found = nullptr;
+    if (VerQueryValueW(block_.data(), path, &found, size) && found != nullptr &&
+        *size >= min_size) {
+      *value = static_cast<T*>(found);
+      return true;
+    }
+    differ(missing);
+    return false;
   }
 
   void expect(const char* what, unsigned long actual, unsigned long expected) {
@@ -172,54 +182,29 @@ class Checker {
   int differences_ = 0;
 };
 
-// The manifest as the loader finds it: resource 1 of type RT_MANIFEST. Returns the number of
-// differences.
-int check_manifest(const std::wstring& program) {
-  HMODULE image = LoadLibraryExW(program.c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  HRSRC found = image != nullptr
-                    ? FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(kManifestType))
-                    : nullptr;
-  HGLOBAL loaded = found != nullptr ? LoadResource(image, found) : nullptr;
-  const char* bytes = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-  int differences = 0;
-  if (bytes == nullptr) {
-    std::printf("%s: no manifest (error %lu)\n", to_utf8(program).c_str(), GetLastError());
-    differences = 1;
-  } else {
-    std::string manifest(bytes, SizeofResource(image, found));
-    for (const char* part : kManifestParts) {
-      if (manifest.find(part) == std::string::npos) {
-        std::printf("%s: the manifest lacks %s\n", to_utf8(program).c_str(), part);
-        ++differences;
-      }
-    }
-  }
-  if (image != nullptr) FreeLibrary(image);
-  return differences;
-}
-
 // 0: as expected, 1: differences, 2: the version resource cannot be read.
 int check_program(const std::wstring& program) {
+  const std::string name = to_utf8(program);
   const Program* known = known_program(program);
   if (known == nullptr) {
-    std::printf("%s: not a program this check knows\n", to_utf8(program).c_str());
+    std::printf("%s: not a program this check knows\n", name.c_str());
     return 2;
   }
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
   std::vector<char> block(size);
   if (size == 0 || !GetFileVersionInfoW(program.c_str(), 0, size, block.data())) {
-    std::printf("cannot read the version resource of %s (error %lu)\n", to_utf8(program).c_str(),
+    std::printf("cannot read the version resource of %s (error %lu)\n", name.c_str(),
                 GetLastError());
     return 2;
   }
-  Checker checker(block, to_utf8(program));
+  Checker checker(block, name);
   checker.check_fixed();
   checker.check_translation();
   checker.check_strings(*known);
-  if (checker.differences() + check_manifest(program) != 0) return 1;
-  std::printf("version resource and manifest of %s as expected\n", to_utf8(program).c_str());
+  checker.check_manifest(program);
+  if (checker.differences() != 0) return 1;
+  std::printf("version resource and manifest of %s as expected\n", name.c_str());
   return 0;
 }
 
@@ -232,12 +217,10 @@ int main() {
   for (int i = 1; arguments != nullptr && i < count; ++i) programs.push_back(arguments[i]);
   if (arguments != nullptr) LocalFree(arguments);
   if (programs.empty()) {
-    for (const Program& program : kPrograms) programs.push_back(own_folder() + program.file);
+    for (const Program& program : kPrograms)
+      programs.push_back(zebcmd::win32::own_folder() + program.file);
   }
   int status = 0;
-  for (const std::wstring& program : programs) {
-    int result = check_program(program);
-    if (result > status) status = result;
-  }
+  for (const std::wstring& program : programs) status = std::max(status, check_program(program));
   return status;
 }
