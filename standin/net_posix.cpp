@@ -110,6 +110,9 @@ Result receive(Socket socket, char* data, std::size_t size, Clock::time_point de
   }
 }
 
+// The library is linked with -z nodelete: dlclose never unmaps it.
+void keep_library_loaded() {}
+
 void close_socket(Socket socket) {
   if (socket != kNoSocket) close(descriptor(socket));
 }

@@ -144,6 +144,14 @@ Result receive(Socket socket, char* data, std::size_t size, Clock::time_point de
   }
 }
 
+// Pinned, FreeLibrary does not unmap the DLL (what -z nodelete does on Linux).
+void keep_library_loaded() {
+  static const char kInThisModule = 0;
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&kInThisModule), &self);
+}
+
 void close_socket(Socket socket) {
   if (socket != kNoSocket) closesocket(native_handle(socket));
 }

@@ -78,14 +78,7 @@ addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline
   std::unique_lock<std::mutex> lock(lookup->mutex);
   if (!lookup->finished.wait_until(lock, deadline, [&] { return lookup->done; })) {
     lookup->abandoned = true;
-#if defined(_WIN32)
-    // The thread goes on in this DLL's code: FreeLibrary must not unmap it (the -z nodelete
-    // of the Linux build).
-    static const char kInThisModule = 0;
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&kInThisModule), &self);
-#endif
+    keep_library_loaded();
     return nullptr;
   }
   return lookup->addresses;

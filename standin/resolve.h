@@ -18,6 +18,10 @@ namespace zeb::net {
 // frees the list with freeaddrinfo.
 addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline);
 
+// Keeps the library mapped for as long as the process lives, once a resolver thread has been
+// left running in its code; each socket implementation does it its platform's way.
+void keep_library_loaded();
+
 }  // namespace zeb::net
 
 #endif
