@@ -371,29 +371,25 @@ TEST_F(FaultTest, ManyDumpsLeaveNoDescriptorBehind) {
 }
 
 // A 64 KiB tmpfs mounted for the test, unmounted whatever happens.
-class SmallDevice {
- public:
-  explicit SmallDevice(const fs::path& path) : path_(path) {
-    fs::create_directory(path_);
-    mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") == 0;
-    error_ = errno;
+struct SmallDevice {
+  explicit SmallDevice(const fs::path& at) : path(at) {
+    fs::create_directory(path);
+    mounted = mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") == 0;
+    error = errno;
   }
   ~SmallDevice() {
-    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    if (mounted) umount2(path.c_str(), MNT_DETACH);
   }
-  bool mounted() const { return mounted_; }
-  int error() const { return error_; }
 
- private:
-  fs::path path_;
-  bool mounted_ = false;
-  int error_ = 0;
+  fs::path path;
+  bool mounted = false;
+  int error = 0;
 };
 
 TEST_F(FaultTest, DumpOntoAFullDeviceFailsAndKeepsTheOldFile) {
   SmallDevice device(dir_ / "small");
-  if (!device.mounted()) {
-    GTEST_SKIP() << "cannot mount a 64 KiB tmpfs (" << std::strerror(device.error())
+  if (!device.mounted) {
+    GTEST_SKIP() << "cannot mount a 64 KiB tmpfs (" << std::strerror(device.error)
                  << "; needs root): the full-device dump is not tried";
   }
   const std::string old = dumpfile::encode({"old", "contents"});
