@@ -115,6 +115,8 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   const std::string other = dumpfile::encode({"other"});
   write_file(dir_ / "other.bin", other);
   ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
+  EXPECT_EQ(server_.next_journal_entry(),
+            journalled("reload", kUser, (dir_ / "other.bin").string(), 0));
   // Held up, as by a long dump, while a client sends a reset and stops waiting.
   ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
   const int fd = dial(server_.port());
@@ -122,11 +124,9 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   EXPECT_EQ(send(fd, reset.data(), reset.size(), MSG_NOSIGNAL), ssize_t(reset.size()));
   close(fd);
   ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
+  EXPECT_EQ(server_.next_journal_entry(), journalled("reset", kUser, "", -4));
   EXPECT_TRUE(data_now() == other) << "the reset was carried out";
-  const std::vector<std::string> lines = server_.journal_lines();
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
-            (std::vector<std::string>{journalled("reset", kUser, "", -4),
-                                      journalled("dump", kUser, snapshot_, 0)}));
+  EXPECT_EQ(server_.journal_lines().size(), 4u) << "lines after the dump";
 }
 
 // Reads the pipe until the server has written nothing for 200 ms.
@@ -411,17 +411,13 @@ TEST_F(FaultTest, DumpOntoAFullDeviceFailsAndKeepsTheOldFile) {
 
 TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
   start_server();
-  const std::string before = data_now();
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   fs::create_directory_symlink(dir_.path(), dir_ / "folder-link");
   // A valid layout just past the 16 MiB bound, and a valid dump with one byte appended.
   const std::size_t fill = dumpfile::kMaxFileSize - dumpfile::encode({""}).size() + 1;
   write_file(dir_ / "oversized.bin", dumpfile::encode({std::string(fill, 'x')}));
   write_file(dir_ / "appended.bin", dumpfile::encode({"one"}) + "!");
-  const struct {
-    std::string file;
-    int expected;
-  } cases[] = {
+  expect_reloads_refused({
       {(dir_ / "fifo").string(), status::kCannotRead},
       {"/dev/zero", status::kCannotRead},
       {(dir_ / "folder-link").string(), status::kCannotRead},
@@ -429,14 +425,7 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
       {(dir_ / "appended.bin").string(), status::kInvalidDump},
       // A regular file whose read fails: the server's own memory at address 0.
       {"/proc/self/mem", status::kCannotRead},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const Clock::time_point start = Clock::now();
-    EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
-    EXPECT_LT(Clock::now() - start, 3s);
-    EXPECT_TRUE(data_now() == before);
-  }
+  });
   // The bound itself is allowed.
   write_file(dir_ / "largest.bin", dumpfile::encode({std::string(fill - 1, 'x')}));
   EXPECT_EQ(fs::file_size(dir_ / "largest.bin"), dumpfile::kMaxFileSize);

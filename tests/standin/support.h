@@ -335,10 +335,31 @@ class ServerTest : public ::testing::Test {
     ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
   }
 
-  // The server's data as dump bytes.
+  // The server's data as dump bytes; consumes the dump's journal line.
   std::string data_now() {
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, snapshot_.c_str()), 0);
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, snapshot_, 0));
     return read_file(snapshot_);
+  }
+
+  struct Refusal {
+    std::string file;
+    int status;
+  };
+
+  // Each reload is refused with its status within the call's time limit, journalled so, and
+  // leaves the data as it was.
+  void expect_reloads_refused(const std::vector<Refusal>& refusals) {
+    const std::string before = data_now();
+    for (const Refusal& refusal : refusals) {
+      SCOPED_TRACE(refusal.file);
+      const Clock::time_point start = Clock::now();
+      EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, refusal.file.c_str()), refusal.status);
+      EXPECT_LT(Clock::now() - start, 3s);
+      EXPECT_EQ(server_.next_journal_entry(),
+                journalled("reload", kUser, refusal.file, refusal.status));
+      EXPECT_TRUE(data_now() == before);
+    }
   }
 
   TempDir dir_;
