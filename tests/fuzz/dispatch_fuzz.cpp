@@ -21,9 +21,8 @@
 
 namespace {
 
+using fake::admin_call;
 using zebcmd::ArgumentVector;
-
-using fake::kCredentials;
 
 ArgumentVector split(const std::uint8_t* data, std::size_t size, bool utf16) {
   ArgumentVector arguments{u"ZEBCmd"};
@@ -95,15 +94,13 @@ Expected model(const ArgumentVector& arguments, int outcome, long failures) {
   const std::u16string& word = arguments[1];
   const std::size_t count = arguments.size();
   if (word == u"-stop") {
-    administer("Stop", "ZEBC_Adm_Close" + kCredentials, outcome, &out);
+    administer("Stop", admin_call("ZEBC_Adm_Close"), outcome, &out);
   } else if (word == u"-reset") {
-    administer("Reset", "ZEBC_Adm_Restart" + kCredentials, outcome, &out);
+    administer("Reset", admin_call("ZEBC_Adm_Restart"), outcome, &out);
   } else if (word == u"-dump" && count == 3) {
-    administer("Dump", "ZEBC_Adm_Dump" + kCredentials + "|" + as_c_string(arguments[2]), outcome,
-               &out);
+    administer("Dump", admin_call("ZEBC_Adm_Dump", as_c_string(arguments[2])), outcome, &out);
   } else if (word == u"-reload" && count == 3) {
-    administer("Reload", "ZEBC_Adm_Reload" + kCredentials + "|" + as_c_string(arguments[2]),
-               outcome, &out);
+    administer("Reload", admin_call("ZEBC_Adm_Reload", as_c_string(arguments[2])), outcome, &out);
   } else if (word == u"-ping" && count == 4) {
     ping(arguments, failures, &out);
   } else if (word == u"-dump") {

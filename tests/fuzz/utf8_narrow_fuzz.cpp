@@ -18,20 +18,12 @@ std::string encode_utf8(std::u16string_view units) {
         units[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+    // A lead byte that tells how many continuation bytes follow, then six bits in each.
+    const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    const unsigned lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(lead[extra] | (c >> (6 * extra)));
+    for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6) {
+      out += static_cast<char>(0x80 | ((c >> shift) & 0x3F));
     }
   }
   return out;

@@ -73,15 +73,7 @@ int listen_on(int backlog, std::uint16_t* port = nullptr) {
   return fd;
 }
 
-class LiveTest : public ServerTest {
- protected:
-  // The server's data as dump bytes; consumes the dump's journal line.
-  std::string data_now() {
-    const std::string data = ServerTest::data_now();
-    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, snapshot_, 0));
-    return data;
-  }
-};
+class LiveTest : public ServerTest {};
 
 TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
   start_server();
@@ -157,11 +149,7 @@ TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
   fs::create_directory(dir_ / "folder");
   std::ofstream(dir_ / "huge.bin").close();
   fs::resize_file(dir_ / "huge.bin", dumpfile::kMaxFileSize + 1);
-  const std::string before = data_now();
-  const struct {
-    std::string file;
-    int expected;
-  } cases[] = {
+  expect_reloads_refused({
       {(dir_ / "missing.bin").string(), status::kCannotRead},
       {(dir_ / "folder").string(), status::kCannotRead},
       {"", status::kCannotRead},
@@ -170,13 +158,7 @@ TEST_F(LiveTest, FailedReloadLeavesDataUnchanged) {
       {(dir_ / "corrupt.bin").string(), status::kInvalidDump},
       {(dir_ / "foreign.bin").string(), status::kInvalidDump},
       {(dir_ / "huge.bin").string(), status::kInvalidDump},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, c.file.c_str()), c.expected);
-    EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, c.file, c.expected));
-    EXPECT_EQ(data_now(), before);
-  }
+  });
 }
 
 TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
@@ -372,19 +354,8 @@ TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    int fd = dial(server_.port());
-    ASSERT_EQ(send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL), ssize_t(c.bytes.size()));
-    shutdown(fd, SHUT_WR);
-    char answer[16];
-    ssize_t got = recv(fd, answer, sizeof answer, MSG_WAITALL);
-    int error = errno;
-    close(fd);
-    // Either answer: -5, or a connection closed (reset when unread bytes were left behind).
-    if (got > 0) {
-      EXPECT_EQ(std::string(answer, got), u32_bytes(4) + u32_bytes(static_cast<std::uint32_t>(-5)));
-    } else if (got < 0) {
-      EXPECT_EQ(error, ECONNRESET);
-    }
+    bool answered = false;
+    ASSERT_NO_FATAL_FAILURE(expect_refused(server_.port(), c.bytes, &answered));
     EXPECT_EQ(server_.next_journal_entry(), kInvalidEntry);
     EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
     EXPECT_EQ(server_.next_journal_entry(), kVersionsEntry);
@@ -402,17 +373,7 @@ TEST_F(LiveTest, IdleClientsDoNotHoldUpOthers) {
 
 TEST_F(LiveTest, ServesConcurrentClients) {
   start_server();
-  std::vector<int> failures(8, 0);
-  std::vector<std::thread> threads;
-  for (int& failed : failures) {
-    threads.emplace_back([&failed] {
-      char version[32];
-      for (int i = 0; i < 20; ++i)
-        failed += ZEBC_GetVersions(version, sizeof version, nullptr, 0) != 0;
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(failures, std::vector<int>(8, 0));
+  EXPECT_EQ(versions_from_threads(8, 20), std::vector<int>(8, 0));
   for (int i = 0; i < 8 * 20; ++i) ASSERT_EQ(server_.next_journal_entry(), kVersionsEntry) << i;
 }
 
@@ -439,10 +400,8 @@ TEST_F(LiveTest, DumpAndReloadAgreeOnAPathOfPathMaxBytes) {
 
 TEST_F(LiveTest, CallsLeaveNoDescriptorBehind) {
   start_server();
-  const auto descriptors = [] {
-    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
-  };
-  const auto before = descriptors();
+  const long before = open_descriptors(getpid());
+  ASSERT_GT(before, 0);
   for (int i = 0; i < 20; ++i) {
     ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
     ASSERT_EQ(ZEBC_Adm_Restart(kUser, "wrong"), status::kBadCredentials);
@@ -450,7 +409,7 @@ TEST_F(LiveTest, CallsLeaveNoDescriptorBehind) {
   close(listen_on(1));
   for (int i = 0; i < 20; ++i)
     ASSERT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
-  EXPECT_EQ(descriptors(), before);
+  EXPECT_EQ(open_descriptors(getpid()), before);
 }
 
 // The library on its own: no server, or a fake one.

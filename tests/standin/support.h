@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "status.h"
 #include "zebcli/zebcli.h"
 
 extern char** environ;
@@ -102,6 +104,64 @@ inline int dial(std::uint16_t port, int seconds = 5, int flags = 0) {
     EXPECT_EQ(connected, 0) << std::strerror(errno);
   }
   return fd;
+}
+
+// Everything the peer sends until it closes; false if it resets or stays silent too long.
+inline bool receive_all(int fd, std::string* out) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got <= 0) return got == 0;
+    out->append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+// Sends bytes on a connection of its own and closes the sending side: the server answers the
+// protocol error, or resets the connection when it left request bytes unread (answered false).
+inline void expect_refused(std::uint16_t port, const std::string& bytes, bool* answered) {
+  const int fd = dial(port);
+  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+  shutdown(fd, SHUT_WR);
+  std::string answer;
+  *answered = receive_all(fd, &answer);
+  const int error = errno;
+  close(fd);
+  if (*answered) {
+    ASSERT_EQ(answer, make_frame(u32_bytes(static_cast<std::uint32_t>(status::kProtocolError))));
+  } else {
+    ASSERT_EQ(error, ECONNRESET);
+  }
+}
+
+// Each of clients threads asks for the versions calls times, all threads set off together; per
+// thread the status of its last failed call, 0 when every call was answered.
+inline std::vector<int> versions_from_threads(int clients, int calls) {
+  std::vector<int> results(clients, 0);
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int& result : results) {
+    threads.emplace_back([&] {
+      ++ready;
+      while (!go) std::this_thread::yield();
+      char version[32];
+      for (int i = 0; i < calls; ++i) {
+        if (const int status = ZEBC_GetVersions(version, sizeof version, nullptr, 0))
+          result = status;
+      }
+    });
+  }
+  while (ready < clients) std::this_thread::yield();
+  go = true;
+  for (std::thread& thread : threads) thread.join();
+  return results;
+}
+
+// Descriptors the process holds open, -1 when they cannot be listed.
+inline long open_descriptors(pid_t pid) {
+  std::error_code error;
+  fs::directory_iterator entries("/proc/" + std::to_string(pid) + "/fd", error);
+  return error ? -1 : std::distance(entries, fs::directory_iterator());
 }
 
 // Files in dir whose name holds the dump's temporary suffix.
@@ -238,13 +298,6 @@ class Server {
   bool started() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
 
-  // Descriptors the server holds open, -1 when they cannot be listed.
-  long open_descriptors() const {
-    std::error_code error;
-    fs::directory_iterator entries("/proc/" + std::to_string(pid_) + "/fd", error);
-    return error ? -1 : std::distance(entries, fs::directory_iterator());
-  }
-
  private:
   // The journal line after the last one taken, without its newline; empty after the timeout.
   std::string next_line(std::chrono::milliseconds timeout) {
@@ -282,10 +335,31 @@ class ServerTest : public ::testing::Test {
     ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
   }
 
-  // The server's data as dump bytes.
+  // The server's data as dump bytes; consumes the dump's journal line.
   std::string data_now() {
     EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, snapshot_.c_str()), 0);
+    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, snapshot_, 0));
     return read_file(snapshot_);
+  }
+
+  struct Refusal {
+    std::string file;
+    int status;
+  };
+
+  // Each reload is refused with its status within the call's time limit, journalled so, and
+  // leaves the data as it was.
+  void expect_reloads_refused(const std::vector<Refusal>& refusals) {
+    const std::string before = data_now();
+    for (const Refusal& refusal : refusals) {
+      SCOPED_TRACE(refusal.file);
+      const Clock::time_point start = Clock::now();
+      EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, refusal.file.c_str()), refusal.status);
+      EXPECT_LT(Clock::now() - start, 3s);
+      EXPECT_EQ(server_.next_journal_entry(),
+                journalled("reload", kUser, refusal.file, refusal.status));
+      EXPECT_TRUE(data_now() == before);
+    }
   }
 
   TempDir dir_;

@@ -43,12 +43,9 @@ int ZEBC_GetVersions(char* buf1, int size1, char* buf2, int size2) {
   const bool distinct_buffers = buf1 != nullptr && buf2 != nullptr && buf1 != buf2;
   fake::events.push_back("ZEBC_GetVersions|" + std::to_string(size1) + "|" + std::to_string(size2) +
                          (distinct_buffers ? "" : "|bad buffers"));
-  if (fake::versions_failures < 0) return -3;
-  if (fake::versions_failures > 0) {
-    --fake::versions_failures;
-    return -3;
-  }
-  return 0;
+  if (fake::versions_failures == 0) return 0;
+  if (fake::versions_failures > 0) --fake::versions_failures;
+  return -3;
 }
 
 int ZEBC_Adm_Close(const char* user, const char* password) {

@@ -36,6 +36,21 @@ class StderrReplaced {
   int saved_;
 };
 
+// A handler for the signal over the scope, without SA_RESTART, so that sleeps see EINTR.
+class HandlerInstalled {
+ public:
+  HandlerInstalled(int signal, void (*handler)(int)) : signal_(signal) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigaction(signal, &action, &previous_);
+  }
+  ~HandlerInstalled() { sigaction(signal_, &previous_, nullptr); }
+
+ private:
+  int signal_;
+  struct sigaction previous_ {};
+};
+
 // Everything in the pipe right now; the reading end is non-blocking.
 std::string drain(int fd) {
   std::string out;
@@ -164,10 +179,7 @@ TEST(PosixDebugMessage, PartialWriteIsCompleted) {
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
   const int small = 4096;
   setsockopt(sockets[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;  // no SA_RESTART
-  struct sigaction previous {};
-  sigaction(SIGUSR1, &action, &previous);
+  const HandlerInstalled handler(SIGUSR1, on_interrupt);
 
   std::string message(65536, 'm');
   message.back() = '\n';
@@ -197,7 +209,6 @@ TEST(PosixDebugMessage, PartialWriteIsCompleted) {
   interrupter.join();
   shutdown(sockets[0], SHUT_WR);
   reader.join();
-  sigaction(SIGUSR1, &previous, nullptr);
   close(sockets[0]);
   close(sockets[1]);
   EXPECT_EQ(received.size(), message.size());
@@ -213,10 +224,7 @@ void on_alarm(int) {
 // The watchdog of a caller (alarm before exec): a message on a stalled channel keeps its timer,
 // handler and mask, and the timer fires when due (or stays pending while blocked).
 TEST(PosixDebugMessage, InheritedAlarmIsKept) {
-  struct sigaction action {};
-  action.sa_handler = on_alarm;
-  struct sigaction previous {};
-  sigaction(SIGALRM, &action, &previous);
+  const HandlerInstalled handler(SIGALRM, on_alarm);
   for (const bool blocked : {false, true}) {
     SCOPED_TRACE(blocked ? "SIGALRM blocked" : "SIGALRM unblocked");
     sigset_t alarm;
@@ -266,16 +274,12 @@ TEST(PosixDebugMessage, InheritedAlarmIsKept) {
       EXPECT_EQ(g_alarms, 1) << "the due timer did not fire";
     }
   }
-  sigaction(SIGALRM, &previous, nullptr);
 }
 
 // Each at least its interval: one interrupted every 10 ms, one whose milliseconds carry into
 // the next second.
 TEST(PosixPause, WaitsAtLeastTheInterval) {
-  struct sigaction action {};
-  action.sa_handler = on_alarm;  // no SA_RESTART: the sleep sees EINTR
-  struct sigaction previous {};
-  sigaction(SIGALRM, &action, &previous);
+  const HandlerInstalled handler(SIGALRM, on_alarm);
   for (const auto& [milliseconds, interrupted] : {std::pair{120u, true}, {990u, false}}) {
     SCOPED_TRACE(milliseconds);
     itimerval timer{};
@@ -291,7 +295,6 @@ TEST(PosixPause, WaitsAtLeastTheInterval) {
     setitimer(ITIMER_REAL, &timer, nullptr);
     EXPECT_GE(elapsed, std::chrono::milliseconds(milliseconds));
   }
-  sigaction(SIGALRM, &previous, nullptr);
 }
 
 TEST(PosixArguments, DecodesEachElementFromUtf8) {
