@@ -432,5 +432,26 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "largest.bin").c_str()), 0);
 }
 
+// Folders the server's user may search but not list: a reload from one, a dump into a drop box.
+TEST_F(FaultTest, SearchRightsOnTheFolderAreEnoughForReloadAndDump) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the server as another user";
+  const std::string data = dumpfile::encode({"searched", "not listed"});
+  fs::create_directory(dir_ / "unlisted");
+  fs::create_directory(dir_ / "dropbox");
+  write_file(dir_ / "unlisted" / "data.bin", data);
+  // The server's user creates its journal in the test's folder.
+  for (auto [path, mode] : {std::pair{dir_.path(), 0733},
+                            {dir_ / "unlisted" / "data.bin", 0644},
+                            {dir_ / "unlisted", 0711},
+                            {dir_ / "dropbox", 0333}}) {
+    fs::permissions(path, fs::perms(mode));
+  }
+  start_server({}, kAsNobody);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "unlisted" / "data.bin").c_str()), 0);
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, (dir_ / "dropbox" / "data.bin").c_str()), 0);
+  EXPECT_TRUE(read_file(dir_ / "dropbox" / "data.bin") == data);
+  EXPECT_TRUE(temporary_files(dir_ / "dropbox").empty());
+}
+
 }  // namespace
 }  // namespace zeb::test
