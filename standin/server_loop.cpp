@@ -137,7 +137,8 @@ int Loop::run() {
       return 1;
     }
     if (ready > 0 && entries[0].revents != 0) break;
-    if (ready > 0 && entries[2].revents != 0) journal_->flush_held();
+    // Every round: a pipe the journal waits on to drain wakes poll() only by its timeout.
+    journal_->flush_held();
     Clock::time_point now = Clock::now();
     // Entries line up with the connections that existed before this round's accepts.
     for (std::size_t i = 0; ready > 0 && i + 3 < entries.size() && !stopped_; ++i) {
@@ -174,11 +175,13 @@ int Loop::run() {
 
 int Loop::poll_timeout(Clock::time_point now) const {
   const bool paused = now < accept_paused_until_;
-  if (connections_.empty() && !paused) return -1;
+  const int journal = journal_->retry_milliseconds();
+  if (connections_.empty() && !paused) return journal;
   Clock::time_point first = paused ? accept_paused_until_ : connections_.front().deadline;
   for (const Connection& connection : connections_) first = std::min(first, connection.deadline);
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - now).count();
-  return left < 0 ? 0 : static_cast<int>(left);
+  const int left = static_cast<int>(
+      std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(first - now).count(), 0));
+  return journal < 0 ? left : std::min(left, journal);
 }
 
 void Loop::accept_all() {
