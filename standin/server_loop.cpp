@@ -87,6 +87,21 @@ struct Connection {
   bool done = false;
 };
 
+// No room for another connection: the client is told that the server is busy, whatever it
+// asks. A few bytes into a new connection's empty send buffer leave at once.
+void turn_away(int fd) {
+  static const std::string kBusyFrame = [] {
+    protocol::Answer answer;
+    answer.status = status::kBusy;
+    std::string frame;
+    protocol::encode_answer(protocol::Op::kStop, answer, &frame);
+    return frame;
+  }();
+  [[maybe_unused]] ssize_t ignored =
+      send(fd, kBusyFrame.data(), kBusyFrame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  close(fd);
+}
+
 // A client whose side of the connection is already closed has stopped waiting for the answer.
 bool peer_has_gone(int fd) {
   char byte;
@@ -193,7 +208,11 @@ void Loop::accept_all() {
       }
       return;
     }
-    if (connections_.size() >= kMaxConnections || !make_non_blocking(fd)) {
+    if (connections_.size() >= kMaxConnections) {
+      turn_away(fd);
+      continue;
+    }
+    if (!make_non_blocking(fd)) {
       close(fd);
       continue;
     }
