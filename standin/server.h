@@ -90,7 +90,7 @@ class Journal {
   bool own_descriptor_ = false;
   bool socket_ = false;
   // A blocking descriptor shared with the parent: written only when poll() says it has room,
-  // a pipe's atomic size at a time.
+  // a pipe's atomic size at a time (a pipe: only within pipe_share_, where no write blocks).
   bool guarded_ = false;
   // For a pipe, how many unread bytes it may hold after a write; 0 for any other output.
   std::size_t pipe_share_ = 0;
