@@ -153,12 +153,15 @@ void Journal::flush_held() {
     std::size_t size = held_.size();
     if (pipe_share_ > 0) {
       // Whole lines up to PIPE_BUF bytes, which a pipe takes whole or not at all, so that no
-      // line is cut where the reader stops; only a longer line goes in PIPE_BUF-byte parts.
+      // line is cut where the reader stops; only a longer line goes in PIPE_BUF-byte parts. It
+      // begins only where all of it fits, or in an empty pipe.
       const std::size_t end = held_.rfind('\n', PIPE_BUF - 1);
       size = end == std::string::npos ? PIPE_BUF : end + 1;
+      const std::size_t needed =
+          end == std::string::npos && !mid_line_ ? held_.find('\n') + 1 : size;
       int unread = 0;
       if (ioctl(fd_, FIONREAD, &unread) != 0 ||
-          static_cast<std::size_t>(unread) + size > pipe_share_) {
+          (unread > 0 && static_cast<std::size_t>(unread) + needed > pipe_share_)) {
         return;
       }
     } else if (guarded_) {
