@@ -2,6 +2,8 @@
 #ifndef ZEB_STANDIN_SERVER_H
 #define ZEB_STANDIN_SERVER_H
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -73,8 +75,8 @@ class Journal {
   void flush_held();
   // The descriptor to poll for writing while lines are held, else -1.
   int held_descriptor() const { return held_.empty() || pipe_share_ > 0 ? -1 : fd_; }
-  // While a pipe holds up lines: how long to wait before trying again, else -1. A pipe that is
-  // not full but fuller than the journal's share wakes no poll() when it drains.
+  // While lines wait for a pipe: how long poll() may sleep before they are tried again, else -1.
+  // A pipe fuller than the journal's share but not full wakes no poll() as it drains.
   int retry_milliseconds() const { return held_.empty() || pipe_share_ == 0 ? -1 : 10; }
   // Before exit: gives the output up to timeout to take what is held; what it does not take is
   // dropped, and the count of dropped lines ends the journal.
