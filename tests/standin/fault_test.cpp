@@ -84,14 +84,11 @@ TEST_F(FaultTest, TwoHundredConcurrentPingsAreAllAnswered) {
 TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   start_server();
   std::vector<int> silent;
-  // They wait longer than the server's 5 s per connection, and fill its 256 places.
-  for (int i = 0; i < 255; ++i) silent.push_back(dial(server_.port(), 15));
+  // They wait longer than the server's 5 s per connection.
+  for (int i = 0; i < 20; ++i) silent.push_back(dial(server_.port(), 15));
   // Part of a frame, and then nothing more.
   const int slow = dial(server_.port(), 15);
   ASSERT_EQ(send(slow, "\0\0\0", 3, MSG_NOSIGNAL), 3);
-  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kBusy);
-  close(silent.back());
-  silent.pop_back();
 
   const std::string file = (dir_ / "data.bin").string();
   for (int i = 0; i < 20; ++i) {
@@ -111,6 +108,11 @@ TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   close(slow);
   EXPECT_EQ(server_.count_of(kInvalidEntry), 1);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  // Its 256 places taken, a further call learns that the server is busy.
+  std::vector<int> idle(256);
+  for (int& fd : idle) fd = dial(server_.port(), 15);
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kBusy);
+  for (int fd : idle) close(fd);
 }
 
 TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
