@@ -2,6 +2,8 @@
 #ifndef ZEB_STANDIN_SERVER_H
 #define ZEB_STANDIN_SERVER_H
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -72,20 +74,30 @@ class Journal {
   // Writes what the output takes now.
   void flush_held();
   // The descriptor to poll for writing while lines are held, else -1.
-  int held_descriptor() const { return held_.empty() ? -1 : fd_; }
-  // Before exit: gives the output up to timeout to take what is held.
+  int held_descriptor() const { return held_.empty() || pipe_share_ > 0 ? -1 : fd_; }
+  // While lines wait for a pipe: how long poll() may sleep before they are tried again, else -1.
+  // A pipe fuller than the journal's share but not full wakes no poll() as it drains.
+  int retry_milliseconds() const { return held_.empty() || pipe_share_ == 0 ? -1 : 10; }
+  // Before exit: gives the output up to timeout to take what is held; what it does not take is
+  // dropped, and the count of dropped lines ends the journal.
   void drain(std::chrono::milliseconds timeout);
 
  private:
   void add(std::string line);
   std::string dropped_line() const;
+  ssize_t write_out(const char* data, std::size_t size) const;
+  std::uint64_t held_lines() const;
 
   int fd_ = 1;
   bool own_descriptor_ = false;
   bool socket_ = false;
   // A blocking descriptor shared with the parent: written only when poll() says it has room,
-  // a pipe's atomic size at a time.
+  // a pipe's atomic size at a time (a pipe: only within pipe_share_, where no write blocks).
   bool guarded_ = false;
+  // For a pipe, how many unread bytes it may hold after a write; 0 for any other output.
+  std::size_t pipe_share_ = 0;
+  // The output took part of a line, whose rest begins what is held.
+  bool mid_line_ = false;
   std::string held_;
   std::uint64_t dropped_ = 0;
 };

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +48,19 @@ std::string timestamp() {
   return stamp;
 }
 
+// The unread bytes a pipe may hold once the journal has written: of two pages in a row the
+// second was begun by a write that did not fit into the first, so with writes of at most
+// PIPE_BUF bytes this many leave a page free, and the count of dropped lines room at exit.
+// 0 when the output is not a pipe.
+std::size_t pipe_share(int fd) {
+  const long capacity = fcntl(fd, F_GETPIPE_SZ);
+  if (capacity <= 0) return 0;
+  return static_cast<std::size_t>(
+      std::max<long>((capacity - 3 * sysconf(_SC_PAGESIZE)) / 2, PIPE_BUF));
+}
+
+constexpr std::string_view kDroppedLines = " dropped lines=";
+
 }  // namespace
 
 Journal::~Journal() {
@@ -58,6 +72,7 @@ bool Journal::open_file(const std::string& path) {
     fd_ =
         open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     own_descriptor_ = fd_ >= 0;
+    pipe_share_ = own_descriptor_ ? pipe_share(fd_) : 0;
     return own_descriptor_;
   }
   struct stat info {};
@@ -74,11 +89,32 @@ bool Journal::open_file(const std::string& path) {
       guarded_ = true;
     }
   }
+  pipe_share_ = pipe_share(fd_);
   return true;
 }
 
 std::string Journal::dropped_line() const {
-  return timestamp() + " dropped lines=" + std::to_string(dropped_) + "\n";
+  return timestamp() + std::string(kDroppedLines) + std::to_string(dropped_) + "\n";
+}
+
+ssize_t Journal::write_out(const char* data, std::size_t size) const {
+  return socket_ ? send(fd_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL) : write(fd_, data, size);
+}
+
+// The request lines held, each held count line standing for the lines it counts.
+std::uint64_t Journal::held_lines() const {
+  std::uint64_t lines = 0;
+  const std::size_t count_at = timestamp().size();
+  for (std::size_t start = 0; start < held_.size(); start = held_.find('\n', start) + 1) {
+    const std::size_t count = start + count_at + kDroppedLines.size();
+    if (count < held_.size() &&
+        held_.compare(start + count_at, kDroppedLines.size(), kDroppedLines) == 0) {
+      lines += std::strtoull(held_.c_str() + count, nullptr, 10);
+    } else {
+      ++lines;
+    }
+  }
+  return lines;
 }
 
 void Journal::add(std::string line) {
@@ -115,40 +151,58 @@ void Journal::request_line(std::string_view op, std::string_view user, std::stri
 void Journal::flush_held() {
   while (!held_.empty()) {
     std::size_t size = held_.size();
-    if (guarded_) {
+    if (pipe_share_ > 0) {
+      // Whole lines up to PIPE_BUF bytes, which a pipe takes whole or not at all, so that no
+      // line is cut where the reader stops; only a longer line goes in PIPE_BUF-byte parts. It
+      // begins only where all of it fits, or in an empty pipe.
+      const std::size_t end = held_.rfind('\n', PIPE_BUF - 1);
+      size = end == std::string::npos ? PIPE_BUF : end + 1;
+      const std::size_t needed =
+          end == std::string::npos && !mid_line_ ? held_.find('\n') + 1 : size;
+      int unread = 0;
+      if (ioctl(fd_, FIONREAD, &unread) != 0 ||
+          (unread > 0 && static_cast<std::size_t>(unread) + needed > pipe_share_)) {
+        return;
+      }
+    } else if (guarded_) {
       // Any event will do: an output that has gone (POLLERR, POLLHUP) fails the write at once.
       pollfd entry{fd_, POLLOUT, 0};
       if (poll(&entry, 1, 0) != 1) return;
       size = std::min<std::size_t>(size, PIPE_BUF);
     }
-    const ssize_t written = socket_ ? send(fd_, held_.data(), size, MSG_DONTWAIT | MSG_NOSIGNAL)
-                                    : write(fd_, held_.data(), size);
+    const ssize_t written = write_out(held_.data(), size);
     if (written > 0) {
+      mid_line_ = held_[static_cast<std::size_t>(written) - 1] != '\n';
       held_.erase(0, static_cast<std::size_t>(written));
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     // The output is gone (a closed pipe, a full disk): what is held will never be written.
-    dropped_ += static_cast<std::uint64_t>(std::count(held_.begin(), held_.end(), '\n'));
+    dropped_ += held_lines();
     held_.clear();
   }
 }
 
 void Journal::drain(std::chrono::milliseconds timeout) {
-  if (dropped_ > 0) {
-    held_ += dropped_line();
-    dropped_ = 0;
-  }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (flush_held(); !held_.empty(); flush_held()) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
             .count();
-    if (left <= 0) return;
-    pollfd entry{fd_, POLLOUT, 0};
-    if (poll(&entry, 1, static_cast<int>(left)) == 0) return;
+    if (left <= 0) break;
+    pollfd entry{held_descriptor(), POLLOUT, 0};
+    // A pipe is tried again every millisecond as it drains below the journal's share.
+    if (poll(&entry, 1, entry.fd < 0 ? 1 : static_cast<int>(left)) == 0 && entry.fd >= 0) break;
   }
+  dropped_ += held_lines();
+  held_.clear();
+  if (dropped_ == 0) return;
+  // A line the output took only part of is ended, so that the count stands on a line of its own;
+  // in a pipe, the journal's share left it room.
+  const std::string last = (mid_line_ ? "\n" : "") + dropped_line();
+  pollfd entry{fd_, POLLOUT, 0};
+  if (!guarded_ || poll(&entry, 1, 0) == 1) write_out(last.data(), last.size());
 }
 
 }  // namespace zeb::server

@@ -87,6 +87,21 @@ struct Connection {
   bool done = false;
 };
 
+// No room for another connection: the client is told that the server is busy, whatever it
+// asks. A few bytes into a new connection's empty send buffer leave at once.
+void turn_away(int fd) {
+  static const std::string kBusyFrame = [] {
+    protocol::Answer answer;
+    answer.status = status::kBusy;
+    std::string frame;
+    protocol::encode_answer(protocol::Op::kStop, answer, &frame);
+    return frame;
+  }();
+  [[maybe_unused]] ssize_t ignored =
+      send(fd, kBusyFrame.data(), kBusyFrame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  close(fd);
+}
+
 // A client whose side of the connection is already closed has stopped waiting for the answer.
 bool peer_has_gone(int fd) {
   char byte;
@@ -137,7 +152,8 @@ int Loop::run() {
       return 1;
     }
     if (ready > 0 && entries[0].revents != 0) break;
-    if (ready > 0 && entries[2].revents != 0) journal_->flush_held();
+    // Every round: a pipe the journal waits on to drain wakes poll() only by its timeout.
+    journal_->flush_held();
     Clock::time_point now = Clock::now();
     // Entries line up with the connections that existed before this round's accepts.
     for (std::size_t i = 0; ready > 0 && i + 3 < entries.size() && !stopped_; ++i) {
@@ -174,11 +190,13 @@ int Loop::run() {
 
 int Loop::poll_timeout(Clock::time_point now) const {
   const bool paused = now < accept_paused_until_;
-  if (connections_.empty() && !paused) return -1;
+  const int journal = journal_->retry_milliseconds();
+  if (connections_.empty() && !paused) return journal;
   Clock::time_point first = paused ? accept_paused_until_ : connections_.front().deadline;
   for (const Connection& connection : connections_) first = std::min(first, connection.deadline);
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - now).count();
-  return left < 0 ? 0 : static_cast<int>(left);
+  const int left = static_cast<int>(
+      std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(first - now).count(), 0));
+  return journal < 0 ? left : std::min(left, journal);
 }
 
 void Loop::accept_all() {
@@ -190,7 +208,11 @@ void Loop::accept_all() {
       }
       return;
     }
-    if (connections_.size() >= kMaxConnections || !make_non_blocking(fd)) {
+    if (connections_.size() >= kMaxConnections) {
+      turn_away(fd);
+      continue;
+    }
+    if (!make_non_blocking(fd)) {
       close(fd);
       continue;
     }

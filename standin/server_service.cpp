@@ -67,6 +67,16 @@ void split_path(const std::string& path, std::string* folder, std::string* name)
   *name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Search rights are all a folder needs for reaching, creating and renaming a name in it.
+// Reading it as well lets a dump sync the rename; without them it is opened for search only.
+int open_folder(const std::string& path, bool to_sync) {
+  if (to_sync) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES) return fd;
+  }
+  return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 // A new file next to name in folder, with a name of the same length at most once the name
 // is too long for the suffix; -1 when none can be created.
 int create_temporary(int folder, const std::string& name, std::string* temporary) {
@@ -116,7 +126,8 @@ std::int32_t write_dump_in(int folder, const std::string& name, std::string_view
     unlinkat(folder, temporary.c_str(), 0);
     return status::kCannotWrite;
   }
-  // Makes the rename itself durable; a failure here does not undo a complete dump.
+  // Makes the rename itself durable; a failure here (a folder opened for search only cannot be
+  // synced) does not undo a complete dump.
   fsync(folder);
   return status::kOk;
 }
@@ -150,7 +161,7 @@ std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records)
   std::string name;
   split_path(path, &folder_path, &name);
   if (name.empty()) return status::kCannotRead;
-  const int folder = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int folder = open_folder(folder_path, false);
   if (folder < 0) return status::kCannotRead;
   // O_NONBLOCK so that a FIFO given as the file cannot stall the single-threaded server.
   int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -185,7 +196,7 @@ std::int32_t write_dump_file(const std::string& path, std::string_view bytes) {
   std::string name;
   split_path(path, &folder_path, &name);
   if (name.empty()) return status::kCannotWrite;
-  int folder = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int folder = open_folder(folder_path, true);
   if (folder < 0) return status::kCannotWrite;
   std::int32_t result = write_dump_in(folder, name, bytes);
   close(folder);

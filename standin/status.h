@@ -17,6 +17,7 @@ constexpr std::int32_t kCannotWrite = -7;
 constexpr std::int32_t kCannotRead = -8;
 constexpr std::int32_t kInvalidDump = -9;
 constexpr std::int32_t kNotReady = -10;
+constexpr std::int32_t kBusy = -11;
 
 }  // namespace zeb::status
 

@@ -108,6 +108,11 @@ TEST_F(FaultTest, SilentAndSlowClientsHoldUpNobody) {
   close(slow);
   EXPECT_EQ(server_.count_of(kInvalidEntry), 1);
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+  // Its 256 places taken, a further call learns that the server is busy.
+  std::vector<int> idle(256);
+  for (int& fd : idle) fd = dial(server_.port(), 15);
+  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), status::kBusy);
+  for (int fd : idle) close(fd);
 }
 
 TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
@@ -163,33 +168,47 @@ void start_on_pipe(Server* server, const fs::path& dir, int ends[2],
 const std::vector<std::string> kAsNobody = {"setpriv", "--reuid=65534", "--regid=65534",
                                             "--clear-groups"};
 
-void check_journal_nobody_reads(Server* server, const fs::path& dir,
+enum class Reading { kWhileServing, kWhileExiting, kOnceGone };
+
+// Reloads of a name of length bytes 0x01 make lines (256 KB by default) far beyond the pipe and
+// what the server holds back. The journal is read again while the server serves on, or while it
+// exits, or once it has gone: each line in it is whole and the dropped ones are counted.
+void check_journal_nobody_reads(Server* server, const fs::path& dir, Reading reading,
+                                std::size_t length = 64000,
                                 std::vector<std::string> launcher = {}) {
   int ends[2];
   ASSERT_NO_FATAL_FAILURE(start_on_pipe(server, dir, ends, std::move(launcher)));
-
-  // 20 lines of 256 KB each, far beyond the pipe and what the server holds back.
-  const std::string name(64000, '\x01');
-  const int kReloads = 20;
-  for (int i = 0; i < kReloads; ++i) {
+  const std::string name(length, '\x01');
+  const int reloads = static_cast<int>(20 * 64000 / length);
+  for (int i = 0; i < reloads; ++i) {
     ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, name.c_str()), status::kCannotRead) << i;
   }
-  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-
-  // Read again, the journal goes on with whole lines, the count of those dropped first.
-  fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  std::string journal = read_until_quiet(ends[0]);
-  EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
-  journal += read_until_quiet(ends[0]);
+  const bool serving = reading == Reading::kWhileServing;
+  std::string journal;
+  if (serving) {
+    EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    journal = read_until_quiet(ends[0]);
+    EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), 0);
+    journal += read_until_quiet(ends[0]);
+  } else {
+    std::thread reader([&] {
+      if (reading == Reading::kWhileExiting) receive_all(ends[0], &journal);
+    });
+    EXPECT_EQ(server->stop(), 0);
+    reader.join();
+    receive_all(ends[0], &journal);
+  }
   close(ends[0]);
   std::string escaped;
   for (std::size_t i = 0; i < name.size(); ++i) escaped += "\\x01";
   const std::string reload = journalled("reload", kUser, escaped, -8);
   long lines = 0;
   long dropped = 0;
+  std::string entry;
   std::istringstream in(journal);
   for (std::string line; std::getline(in, line); ++lines) {
-    const std::string entry = journal_entry(line).value_or("unstamped: " + line);
+    entry = journal_entry(line).value_or("unstamped: " + line);
     if (entry.rfind("dropped lines=", 0) == 0) {
       dropped += std::stol(entry.substr(14));
       --lines;
@@ -198,12 +217,15 @@ void check_journal_nobody_reads(Server* server, const fs::path& dir,
     }
   }
   EXPECT_GT(dropped, 0);
-  EXPECT_EQ(lines + dropped, kReloads + 2);
-  EXPECT_EQ(journal.substr(journal.size() - kVersionsEntry.size() - 1), kVersionsEntry + "\n");
+  EXPECT_EQ(lines + dropped, reloads + (serving ? 2 : 0));
+  // The count of those dropped goes before the next line, and ends the journal at exit.
+  EXPECT_TRUE(!journal.empty() && journal.back() == '\n');
+  EXPECT_TRUE(std::regex_match(entry, std::regex(serving ? kVersionsEntry : "dropped lines=\\d+")))
+      << entry.substr(0, 80);
 }
 
 TEST_F(FaultTest, StandardOutputNobodyReadsDropsJournalLinesNotRequests) {
-  check_journal_nobody_reads(&server_, dir_.path());
+  check_journal_nobody_reads(&server_, dir_.path(), Reading::kWhileServing);
 }
 
 // Without a descriptor of its own the journal writes only what poll() allows.
@@ -212,28 +234,14 @@ TEST_F(FaultTest, StandardOutputThatCannotBeReopenedStillNeverBlocks) {
     GTEST_SKIP() << "needs root to run the server as another user: the journal without a "
                     "descriptor of its own is not tried";
   }
-  check_journal_nobody_reads(&server_, dir_.path(), kAsNobody);
+  check_journal_nobody_reads(&server_, dir_.path(), Reading::kWhileServing, 64000, kAsNobody);
 }
 
-TEST_F(FaultTest, AtSigtermTheJournalFlushesWholeLinesAndTheDroppedCount) {
-  int ends[2];
-  ASSERT_NO_FATAL_FAILURE(start_on_pipe(&server_, dir_.path(), ends));
-  // More than the pipe and the held limit together: some held, some dropped.
-  const std::string name(64000, '\x01');
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, name.c_str()), status::kCannotRead) << i;
-  }
-  std::string journal;
-  std::thread reader([&] { receive_all(ends[0], &journal); });
-  EXPECT_EQ(server_.stop(), 0);
-  reader.join();
-  close(ends[0]);
-  const std::size_t last = journal.rfind('\n', journal.size() - 2);
-  ASSERT_NE(last, std::string::npos);
-  EXPECT_EQ(journal.back(), '\n');
-  const std::string entry = journal_entry(journal.substr(last + 1)).value_or("unstamped");
-  EXPECT_TRUE(std::regex_match(entry, std::regex("dropped lines=[1-9]\\d*\n")))
-      << journal.substr(last + 1, 80);
+// Lines longer than a pipe takes at once, read while the server exits; lines just shorter, read
+// only once it has gone.
+TEST_F(FaultTest, AtSigtermTheJournalEndsWithWholeLinesAndTheDroppedCount) {
+  check_journal_nobody_reads(&server_, dir_.path(), Reading::kWhileExiting);
+  check_journal_nobody_reads(&server_, dir_.path(), Reading::kOnceGone, 900);
 }
 
 // CPU time the process has used.
@@ -430,6 +438,25 @@ TEST_F(FaultTest, ReloadOfWhatIsNotARegularDumpLeavesTheDataUnchanged) {
   write_file(dir_ / "largest.bin", dumpfile::encode({std::string(fill - 1, 'x')}));
   EXPECT_EQ(fs::file_size(dir_ / "largest.bin"), dumpfile::kMaxFileSize);
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "largest.bin").c_str()), 0);
+}
+
+// A reload from a folder the server's user may search but not list, a dump into a drop box.
+TEST_F(FaultTest, SearchRightsOnTheFolderAreEnoughForReloadAndDump) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the server as another user";
+  const fs::path unlisted = dir_ / "unlisted" / "data.bin";
+  const fs::path dropbox = dir_ / "dropbox" / "data.bin";
+  fs::create_directory(unlisted.parent_path());
+  fs::create_directory(dropbox.parent_path());
+  write_file(unlisted, dumpfile::encode({"searched", "not listed"}));
+  fs::permissions(unlisted, fs::perms(0644));
+  fs::permissions(unlisted.parent_path(), fs::perms(0711));
+  fs::permissions(dropbox.parent_path(), fs::perms(0333));
+  // The server's user creates its journal in the test's folder.
+  fs::permissions(dir_.path(), fs::perms(0733));
+  start_server({}, kAsNobody);
+  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, unlisted.c_str()), 0);
+  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, dropbox.c_str()), 0);
+  EXPECT_EQ(read_file(dropbox), read_file(unlisted));
 }
 
 }  // namespace

@@ -226,12 +226,13 @@ class Server {
 
   // Spawns it on a free port with --journal, reads the port from the first line and points the
   // library at it.
-  bool start_process(std::vector<std::string> args, const fs::path& journal) {
+  bool start_process(std::vector<std::string> args, const fs::path& journal,
+                     std::vector<std::string> launcher = {}) {
     std::error_code ignored;
     fs::remove(journal, ignored);
     args.insert(args.begin(), {"--port", "0", "--journal", journal.string()});
     const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const bool spawned = spawn_server(std::move(args), journal, "/dev/null", nowhere);
+    const bool spawned = spawn_server(std::move(args), journal, "/dev/null", nowhere, launcher);
     close(nowhere);
     if (!spawned) return false;
     const std::string first = next_line(10s);
@@ -331,8 +332,8 @@ class ServerTest : public ::testing::Test {
     }
   }
 
-  void start_server(std::vector<std::string> args = {}) {
-    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt"));
+  void start_server(std::vector<std::string> args = {}, std::vector<std::string> launcher = {}) {
+    ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt", launcher));
   }
 
   // The server's data as dump bytes; consumes the dump's journal line.
