@@ -1,50 +1,22 @@
 #include "companion.h"
 
-#include <deque>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "command_tail.h"
 #include "debug_relay.h"
+#include "explanation.h"
 #include "win32_text.h"
+#include "write_queue.h"
 
 namespace zebcmd::companion {
 
 namespace {
 
-// What the native tool allows its debug channel: a write not done by then is given up.
-constexpr ULONGLONG kWriteLimitMs = 250;
-
-// An explanation of an exit status that says the loader could not start ZEBCmd.exe.
-struct LoaderFailure {
-  DWORD status;
-  const wchar_t* explanation;
-};
-
-// ZEBCmd.exe, and so the DLLs it loads, have this program's bitness.
-#ifdef _WIN64
-constexpr wchar_t kNotOurBitness[] =
-    L"ZEBCli.dll is not a 64-bit DLL, or is damaged: put the vendor's 64-bit ZEBCli.dll beside "
-    L"ZEBCmd.exe";
-#else
-constexpr wchar_t kNotOurBitness[] =
-    L"ZEBCli.dll is not a 32-bit DLL, or is damaged: put the vendor's 32-bit ZEBCli.dll beside "
-    L"ZEBCmd.exe";
-#endif
-
-constexpr LoaderFailure kLoaderFailures[] = {
-    {0xC0000135,
-     L"ZEBCli.dll, or a DLL it needs, is missing: put the vendor's ZEBCli.dll and the DLLs it "
-     L"needs beside ZEBCmd.exe"},
-    {0xC000007B, kNotOurBitness},
-    {0xC0000139,
-     L"ZEBCli.dll lacks a function ZEBCmd.exe imports, so it is of another version or calling "
-     L"convention: put the ZEBCli.dll of the server ZEBCmd.exe was built for beside it, or "
-     L"use a ZEBCmd.exe built from this DLL"},
-};
-
 // Writes to one standard handle from a thread of its own, so that a reader who does not read
-// never holds up the caller: a write not done within kWriteLimitMs is given up, and so is
-// every text after it, at once.
+// never holds up the caller: the queue decides what waits and when writing is given up.
 class Writer {
  public:
   // utf8: the texts are UTF-8, shown as such on a console.
@@ -63,7 +35,7 @@ class Writer {
       return;
     }
     AcquireSRWLockExclusive(&lock_);
-    if (!given_up()) queue_.push_back(std::move(text));
+    queue_.push(std::move(text), GetTickCount64());
     ReleaseSRWLockExclusive(&lock_);
     WakeAllConditionVariable(&changed_);
   }
@@ -72,10 +44,9 @@ class Writer {
   void finish() {
     if (thread_ == nullptr) return;
     AcquireSRWLockExclusive(&lock_);
-    while (!given_up() && (writing_ || !queue_.empty())) {
-      ULONGLONG waited = writing_ ? GetTickCount64() - write_started_ : 0;
-      DWORD wait = waited < kWriteLimitMs ? static_cast<DWORD>(kWriteLimitMs - waited) : 0;
-      SleepConditionVariableSRW(&changed_, &lock_, wait, 0);
+    while (!queue_.done(GetTickCount64())) {
+      SleepConditionVariableSRW(&changed_, &lock_,
+                                static_cast<DWORD>(queue_.grace_ms(GetTickCount64())), 0);
     }
     ReleaseSRWLockExclusive(&lock_);
   }
@@ -89,26 +60,18 @@ class Writer {
   void write_queued() {
     AcquireSRWLockExclusive(&lock_);
     for (;;) {
-      while (queue_.empty()) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-      std::string text = std::move(queue_.front());
-      queue_.pop_front();
-      writing_ = true;
-      write_started_ = GetTickCount64();
+      std::optional<std::string> text = queue_.start_write(GetTickCount64());
+      if (!text) {
+        SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        continue;
+      }
       ReleaseSRWLockExclusive(&lock_);
-      write(text);
+      WakeAllConditionVariable(&changed_);
+      write(*text);
       AcquireSRWLockExclusive(&lock_);
-      writing_ = false;
+      queue_.end_write();
       WakeAllConditionVariable(&changed_);
     }
-  }
-
-  // Called with the lock held.
-  bool given_up() {
-    if (!given_up_ && writing_ && GetTickCount64() - write_started_ >= kWriteLimitMs) {
-      given_up_ = true;
-      queue_.clear();
-    }
-    return given_up_;
   }
 
   void write(const std::string& text) const {
@@ -136,10 +99,7 @@ class Writer {
   HANDLE thread_ = nullptr;
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
-  std::deque<std::string> queue_;
-  bool writing_ = false;
-  ULONGLONG write_started_ = 0;
-  bool given_up_ = false;
+  WriteQueue queue_;
 };
 
 std::wstring system_message(DWORD error) {
@@ -156,31 +116,43 @@ std::wstring system_message(DWORD error) {
   return L"error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text);
 }
 
-std::wstring hex_status(DWORD status) {
-  std::wstring text = L"0x";
-  for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(status >> shift) & 0xf];
-  return text;
-}
+// ZEBCmd.exe, and so the DLLs it loads, have this program's bitness.
+constexpr int kBits = sizeof(void*) * 8;
 
 // What standard error says about the run, or nothing.
-std::wstring explain(const relay::Outcome& outcome, const std::wstring& program) {
+std::string explain(const relay::Outcome& outcome, const std::wstring& program,
+                    std::uint32_t time_limit_s) {
   switch (outcome.failure) {
     case relay::Failure::kNone:
-      break;
+      return status_explanation(outcome.exit_code, kBits);
     case relay::Failure::kStart:
-      return L"ZEBCmdCon: cannot start " + program + L" (" + system_message(outcome.system_error) +
-             L")\n";
+      return win32::to_utf8(L"ZEBCmdCon: cannot start " + program + L" (" +
+                            system_message(outcome.system_error) + L")\n");
+    case relay::Failure::kTimeout:
+      return time_limit_explanation(time_limit_s);
     default:
-      return L"ZEBCmdCon: lost track of " + program + L", which was ended (" +
-             system_message(outcome.system_error) + L")\n";
+      return win32::to_utf8(L"ZEBCmdCon: lost track of " + program + L", which was ended (" +
+                            system_message(outcome.system_error) + L")\n");
   }
-  for (const LoaderFailure& failure : kLoaderFailures) {
-    if (outcome.exit_code == failure.status) {
-      return L"ZEBCmdCon: ZEBCmd.exe could not start (" + hex_status(failure.status) + L"): " +
-             failure.explanation + L"\n";
-    }
+}
+
+int status_of(const relay::Outcome& outcome) {
+  switch (outcome.failure) {
+    case relay::Failure::kNone:
+      return static_cast<int>(outcome.exit_code);
+    case relay::Failure::kTimeout:
+      return kTimeLimitStatus;
+    default:
+      return kCannotRunStatus;
   }
-  return std::wstring();
+}
+
+// Once every message is shown, says on standard error how the run ended and gives its status.
+int end(Writer* out, Writer* err, std::string line, int status) {
+  out->finish();
+  err->push(std::move(line));
+  err->finish();
+  return status;
 }
 
 }  // namespace
@@ -189,21 +161,29 @@ int run() {
   // No dialog that waits for a click, in this program or in ZEBCmd.exe, which inherits the mode.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 
-  const std::wstring program = win32::own_folder() + L"ZEBCmd.exe";
-  relay::Launch launch;
-  launch.program = program;
-  launch.command_line = L"\"" + program + L"\"" + std::wstring(command_tail(GetCommandLineW()));
-
   // Never freed: a writer stuck on a reader who does not read ends with the process.
   auto* out = new Writer(GetStdHandle(STD_OUTPUT_HANDLE), false);
   auto* err = new Writer(GetStdHandle(STD_ERROR_HANDLE), true);
+  const Options options = parse_options(command_tail(GetCommandLineW()));
+  if (options.action == Action::kUsage) {
+    out->push(kUsage);
+    return end(out, err, std::string(), 0);
+  }
+  if (options.action == Action::kBadSwitch) {
+    return end(out, err, std::string(kBadTimeLimit) + kUsage, kCannotRunStatus);
+  }
+
+  const std::wstring program = win32::own_folder() + L"ZEBCmd.exe";
+  relay::Launch launch;
+  launch.program = program;
+  launch.command_line = command_line(program, options.tail);
+  std::string too_long = too_long_explanation(launch.command_line.size());
+  if (!too_long.empty()) return end(out, err, std::move(too_long), kCannotRunStatus);
+  if (options.time_limit_s != 0) launch.run_limit_ms = options.time_limit_s * 1000;
+
   relay::Outcome outcome =
       relay::run(launch, [out](const relay::Message& message) { out->push(message.bytes); });
-  out->finish();
-  err->push(win32::to_utf8(explain(outcome, program)));
-  err->finish();
-  return outcome.failure == relay::Failure::kNone ? static_cast<int>(outcome.exit_code)
-                                                  : kCannotRunStatus;
+  return end(out, err, explain(outcome, program, options.time_limit_s), status_of(outcome));
 }
 
 }  // namespace zebcmd::companion

@@ -22,7 +22,7 @@ enum class Failure {
   kStart,        // the program could not be started
   kReadMessage,  // a message could not be read from the program's memory
   kWait,         // waiting for the next debug event failed
-  kTimeout,      // no debug event within the launch's timeout
+  kTimeout,      // the program was still running at the launch's limit
 };
 
 struct Outcome {
@@ -36,12 +36,12 @@ struct Launch {
   std::wstring command_line;  // the whole command line, program token included
   // Standard handles for the program to inherit; null: it inherits no handle.
   const STARTUPINFOW* startup = nullptr;
-  DWORD timeout_ms = INFINITE;  // longest wait for one debug event
+  DWORD run_limit_ms = INFINITE;  // longest the whole run may take
 };
 
 // Runs the program as a debuggee and hands each debug-output message to on_message as it
-// arrives, once the program has been let go on. After a failure past the start the program is
-// terminated (exit code 3).
+// arrives, once the program has been let go on. After a failure past the start, the limit
+// included, the program is terminated (exit code 3).
 Outcome run(const Launch& launch, const std::function<void(const Message&)>& on_message);
 
 }  // namespace zebcmd::relay

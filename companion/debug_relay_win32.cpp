@@ -26,13 +26,23 @@ bool read_message(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info, Message*
   return true;
 }
 
-Outcome debug(const PROCESS_INFORMATION& child, DWORD timeout_ms,
+// How long the run may still wait for its next debug event.
+DWORD time_left(ULONGLONG started, DWORD run_limit_ms) {
+  if (run_limit_ms == INFINITE) return INFINITE;
+  const ULONGLONG spent = GetTickCount64() - started;
+  return spent < run_limit_ms ? static_cast<DWORD>(run_limit_ms - spent) : 0;
+}
+
+Outcome debug(const PROCESS_INFORMATION& child, DWORD run_limit_ms,
               const std::function<void(const Message&)>& on_message) {
+  const ULONGLONG started = GetTickCount64();
   bool loader_breakpoint_seen = false;
   for (;;) {
     DEBUG_EVENT event{};
-    if (!WaitForDebugEvent(&event, timeout_ms)) {
-      DWORD error = GetLastError();
+    // Checked before each wait too, so that a flood of events cannot outrun the limit.
+    const DWORD wait = time_left(started, run_limit_ms);
+    if (wait == 0 || !WaitForDebugEvent(&event, wait)) {
+      DWORD error = wait == 0 ? ERROR_SEM_TIMEOUT : GetLastError();
       TerminateProcess(child.hProcess, kTerminatedExitCode);
       return {error == ERROR_SEM_TIMEOUT ? Failure::kTimeout : Failure::kWait, error, 0};
     }
@@ -91,7 +101,7 @@ Outcome run(const Launch& launch, const std::function<void(const Message&)>& on_
                       &startup, &child)) {
     return {Failure::kStart, GetLastError(), 0};
   }
-  Outcome outcome = debug(child, launch.timeout_ms, on_message);
+  Outcome outcome = debug(child, launch.run_limit_ms, on_message);
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
   return outcome;

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""ZEBCmdCon.exe when ZEBCmd.exe cannot run, or ends as a program the loader could not start:
-a copy of the companion in a scratch folder, without ZEBCmd.exe, with ZEBCmd.exe but without
-ZEBCli.dll, or with a stand-in ZEBCmd.exe that ends with the status it is given. The companion
-must say why in one line on standard error, pass the status on (or end with one that no run of
-ZEBCmd.exe gives).
+"""ZEBCmdCon.exe when ZEBCmd.exe cannot run, ends abnormally or runs too long, and its own
+switches: a copy of the companion in a scratch folder, run by name from there, without
+ZEBCmd.exe, with ZEBCmd.exe with or without ZEBCli.dll (the server's port closed), or with a
+stand-in ZEBCmd.exe that ends with the status it is given. The companion must say why in one
+line on standard error, pass the status on (or end with one that no run of ZEBCmd.exe gives).
 """
 
 import os
+import re
 import shutil
 import tempfile
 from types import SimpleNamespace
@@ -14,54 +15,74 @@ from types import SimpleNamespace
 import runner
 from runner.wine import CompanionTarget, is_32bit_elf
 
-CANNOT_RUN = 0xFFFFFFFF
+CANNOT_RUN, TIME_LIMIT = 0xFFFFFFFF, 0xFFFFFFFE
 LOADER = "ZEBCmdCon: ZEBCmd.exe could not start (0x{:08X}): "
 DLL_MISSING = (LOADER.format(0xC0000135) + "ZEBCli.dll, or a DLL it needs, is missing: put the "
                "vendor's ZEBCli.dll and the DLLs it needs beside ZEBCmd.exe\n")
+BAD_TIME_LIMIT = "ZEBCmdCon: /timeout: needs a whole number of seconds from 1 to 86400\n"
+USAGE = rb"Usage: ZEBCmdCon \[/timeout:SECONDS\] -stop \| [^\n]*\n(.+\n){6}"
 
-# Name, what is ZEBCmd.exe beside the companion (None, "tool" or "stand-in"), the arguments,
-# standard error (None: nothing; a pair: how it starts and a part of it; text: exactly that,
-# "{bits}" standing for the programs' bitness), the exit status.
+# Name, what is beside the companion (None, "tool", "tool and library" or "stand-in"), the
+# arguments, standard output (all writes) and standard error, each None for nothing, a pattern
+# (bytes) or exactly a text ("{bits}": the programs' bitness), and the exit status.
 CASES = [
-    ("without_zebcmd", None, ["-ping", "1", "0"],
-     (b"ZEBCmdCon: cannot start ", b"ZEBCmd.exe (error 2"), CANNOT_RUN),
-    ("without_zebcli", "tool", ["-ping", "1", "0"], DLL_MISSING, 0xC0000135),
-    ("bad_image", "stand-in", ["0xC000007B"],
+    ("without_zebcmd", None, ["-ping", "1", "0"], None,
+     rb"ZEBCmdCon: cannot start .*\\ZEBCmd\.exe \(error 2\b.*\n", CANNOT_RUN),
+    ("without_zebcli", "tool", ["-ping", "1", "0"], None, DLL_MISSING, 0xC0000135),
+    ("bad_image", "stand-in", ["0xC000007B"], None,
      LOADER.format(0xC000007B) + "ZEBCli.dll is not a {bits} DLL, or is damaged: put the "
      "vendor's {bits} ZEBCli.dll beside ZEBCmd.exe\n", 0xC000007B),
-    ("entry_point_not_found", "stand-in", ["0xC0000139"],
+    ("entry_point_not_found", "stand-in", ["0xC0000139"], None,
      LOADER.format(0xC0000139) + "ZEBCli.dll lacks a function ZEBCmd.exe imports, so it is of "
      "another version or calling convention: put the ZEBCli.dll of the server ZEBCmd.exe was "
      "built for beside it, or use a ZEBCmd.exe built from this DLL\n", 0xC0000139),
-    ("access_violation_unexplained", "stand-in", ["0xC0000005"], None, 0xC0000005),
-    ("ping_answered_unexplained", "stand-in", ["1"], None, 1),
+    # The switch, in any case, is the companion's: the stand-in gets one argument.
+    ("dll_initialisation_failed", "stand-in", ["/TIMEOUT:30", "0xC0000142"], None,
+     LOADER.format(0xC0000142) + "ZEBCli.dll, or a DLL it loads, failed to initialise: check the "
+     "vendor's installation of the server's client library\n", 0xC0000142),
+    ("access_violation", "stand-in", ["0xC0000005"], None,
+     "ZEBCmdCon: ZEBCmd.exe ended abnormally (0xC0000005, access violation): no outcome was "
+     "reported; if it happens again, check that ZEBCli.dll is the one the server came with\n",
+     0xC0000005),
+    ("ping_answered_unexplained", "stand-in", ["1"], None, None, 1),
+    ("time_limit", "tool and library", ["/timeout:1", "-ping", "0", "100"], rb"(Ping failure\n)+",
+     "ZEBCmdCon: ZEBCmd.exe was still running after the time limit of 1 s and was ended\n",
+     TIME_LIMIT),
+    ("usage", "stand-in", ["/?", "1"], USAGE, None, 0),
+    ("bad_time_limit", "stand-in", ["/timeout:86401", "1"], None,
+     re.escape(BAD_TIME_LIMIT.encode()) + USAGE, CANNOT_RUN),
+    # Fits the companion's command line, not ZEBCmd.exe's with its full path.
+    ("command_line_too_long", "stand-in", ["-dump", "x" * 32734], None,
+     rb"ZEBCmdCon: the command line would be \d+ characters with ZEBCmd\.exe's full path, "
+     rb"over Windows' limit of 32767: use a shorter file name or folder\n", CANNOT_RUN),
 ]
 
 
 def run(case, options):
-    name, child, args, error, status = case
+    name, child, args, output, error, status = case
     folder = tempfile.mkdtemp(prefix="zebcmd-companion-")
     try:
         companion = shutil.copy(options.companion, folder)
         if child:
-            shutil.copy(options.tool if child == "tool" else options.stand_in,
+            shutil.copy(options.stand_in if child == "stand-in" else options.tool,
                         os.path.join(folder, "ZEBCmd.exe"))
+        if child == "tool and library":
+            shutil.copy(options.zebcli, folder)
         target = CompanionTarget(SimpleNamespace(**dict(vars(options), tool=companion)))
-        messages, _, got_status = target.run(args, dict(os.environ))
+        target.program, target.folder = os.path.basename(companion), folder
+        messages, _, got_status = target.run(
+            args, dict(os.environ, ZEB_SERVER=runner.closed_port_address()))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
-    errors = [m[1] for m in messages if isinstance(m, tuple) and m[0] == "standard error"]
+    got = {"standard output": b"".join(m for m in messages if isinstance(m, bytes)),
+           "standard error": b"".join(m[1] for m in messages if isinstance(m, tuple))}
+    bits = "32-bit" if is_32bit_elf(options.wine) else "64-bit"
     problems = []
-    if len(errors) != len(messages):
-        problems.append(f"records {messages!r}, expected only standard error")
-    if isinstance(error, str):
-        bits = "32-bit" if is_32bit_elf(options.wine) else "64-bit"
-        error = error.replace("{bits}", bits).encode()
-    if error is None or isinstance(error, bytes):
-        if errors != ([error] if error else []):
-            problems.append(f"standard error {errors!r}, expected {error!r}")
-    elif len(errors) != 1 or not (errors[0].startswith(error[0]) and error[1] in errors[0]):
-        problems.append(f"standard error {errors!r}, expected {error[0]!r} ... {error[1]!r}")
+    for channel, expected in (("standard output", output), ("standard error", error)):
+        if isinstance(expected, str):
+            expected = re.escape(expected.replace("{bits}", bits).encode())
+        if not re.fullmatch(expected or b"", got[channel]):
+            problems.append(f"{channel} {got[channel]!r}, expected {expected!r}")
     if got_status != status:
         problems.append(f"status {got_status:#x}, expected {status:#x}")
     return problems
@@ -71,6 +92,7 @@ def main():
     parser = runner.parser(["tool", "wine", "harness"])
     parser.add_argument("--companion", required=True)
     parser.add_argument("--stand-in", required=True, help="a program that ends with its argument")
+    parser.add_argument("--zebcli", required=True, help="the client library ZEBCmd.exe loads")
     options = runner.parse(parser)
     return runner.report_table(CASES, lambda case: run(case, options))
 

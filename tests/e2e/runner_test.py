@@ -106,7 +106,7 @@ class WineStartRetry(unittest.TestCase):
                 target.loader, target.harness, target.program = "wine", "harness", "Z:\\tool"
                 target.timeout = 1
                 pending = list(results)
-                target.run_harness = lambda command, env: pending.pop(0)
+                target.run_harness = lambda *_: pending.pop(0)
                 with contextlib.redirect_stdout(io.StringIO()):
                     if expected is runner.HarnessFailed:
                         self.assertRaises(expected, target.run_tail, "-stop", None)

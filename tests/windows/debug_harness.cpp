@@ -1,10 +1,11 @@
 // Runs a program as a debuggee and reports what a debug-output viewer would see, or, with
 // --writes, runs it plainly and reports each write to its standard output.
 //
-// Usage: debug_harness [--writes] HEX_PROGRAM [HEX_TAIL]
-// Both arguments are the UTF-8 bytes of a text in hex, so that no conversion or quoting on
-// the way in can touch them: the program's Windows path, and the command-line tail that
-// follows the quoted program path. Prints one line per record on standard output:
+// Usage: debug_harness [--writes] HEX_PROGRAM < HEX_TAIL
+// Both are the UTF-8 bytes of a text in hex, so that no conversion or quoting on the way in can
+// touch them: the program's Windows path, and on standard input the command-line tail after the
+// quoted program path (at Windows' limit, too long for a command line of its own). Prints one
+// line per record on standard output:
 //   message HEX       one OutputDebugStringA call, its bytes without the terminating NUL
 //   wide-message HEX  one OutputDebugStringW call (UTF-16LE bytes)
 //   write HEX         with --writes: one write to standard output, read from a message pipe
@@ -75,17 +76,21 @@ HANDLE create_capture() {
                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-// The child shares the handle's file position, so the file is read again from its start.
-bool read_capture(HANDLE file, std::string* bytes) {
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+// To the end of a file, or of a pipe whose writer closed it.
+bool read_all(HANDLE file, std::string* bytes) {
   char chunk[4096];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return false;
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
     if (got == 0) return true;
     bytes->append(chunk, got);
   }
+  return GetLastError() == ERROR_BROKEN_PIPE;
+}
+
+// The child shares the handle's file position, so the file is read again from its start.
+bool read_capture(HANDLE file, std::string* bytes) {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && read_all(file, bytes);
 }
 
 struct Run {
@@ -232,12 +237,14 @@ int main() {
   const bool writes =
       arguments != nullptr && count > 1 && std::wstring(arguments[1]) == L"--writes";
   const int first = writes ? 2 : 1;
-  if (arguments == nullptr || count < first + 1 || count > first + 2) {
-    std::fprintf(stderr, "usage: debug_harness [--writes] HEX_PROGRAM [HEX_TAIL]\n");
+  if (arguments == nullptr || count != first + 1) {
+    std::fprintf(stderr, "usage: debug_harness [--writes] HEX_PROGRAM < HEX_TAIL\n");
     return 2;
   }
+  std::string hex_tail;
+  if (!read_all(GetStdHandle(STD_INPUT_HANDLE), &hex_tail)) return fail("cannot read the tail");
   std::optional<std::wstring> program = from_hex_utf8(arguments[first]);
-  std::optional<std::wstring> tail = from_hex_utf8(count == first + 2 ? arguments[first + 1] : L"");
+  std::optional<std::wstring> tail = from_hex_utf8(std::wstring(hex_tail.begin(), hex_tail.end()));
   LocalFree(arguments);
   if (!program || program->empty() || !tail) {
     std::fprintf(stderr, "debug_harness: the arguments must be UTF-8 in hex\n");

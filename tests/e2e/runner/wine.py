@@ -62,6 +62,8 @@ class WineTarget:
         self.timeout = options.run_timeout
         self.harness = options.harness
         self.program = windows_path(options.tool)
+        # Where the harness runs; a program named without a folder is looked for there.
+        self.folder = None
 
     def run(self, args, env):
         # The tool splits its command line with CommandLineToArgvW, whose rules are those
@@ -77,21 +79,20 @@ class WineTarget:
         """
         command = [self.loader, self.harness] + self.harness_options + [
             self.program.encode("utf-8").hex()]
-        if tail:
-            command.append(tail.encode("utf-8").hex())
-        result = self.run_harness(command, env)
+        hex_tail = tail.encode("utf-8").hex().encode()
+        result = self.run_harness(command, env, hex_tail)
         if wine_start_failed(result):
             print("note: Wine could not start the program (error 1359); running it once more",
                   flush=True)
-            result = self.run_harness(command, env)
+            result = self.run_harness(command, env, hex_tail)
         if result.returncode != 0:
             raise HarnessFailed(f"debug_harness failed with {result.returncode}: "
                                 f"{result.stdout!r} {result.stderr!r}")
         return parse_report(result.stdout)
 
-    def run_harness(self, command, env):
-        return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env,
-                              timeout=self.timeout)
+    def run_harness(self, command, env, hex_tail):
+        return subprocess.run(command, input=hex_tail, capture_output=True, env=env,
+                              timeout=self.timeout, cwd=self.folder)
 
 
 class CompanionTarget(WineTarget):
