@@ -3,7 +3,7 @@
 compares its programs and package byte for byte with this build's. The copy is configured
 without a commit time and packaged with SOURCE_DATE_EPOCH set to this build's, as a packager
 would. The package must hold exactly the named entries, at its top level, and the guide as the
-document with CRLF line ends.
+document with CRLF line ends; its checksum file beside it, the line sha256sum writes.
 
 Usage: reproducible_build.py --source SOURCE --build BUILD --file RELATIVE_PATH ...
                              --entry NAME ... --guide DOCUMENT
@@ -11,6 +11,7 @@ Usage: reproducible_build.py --source SOURCE --build BUILD --file RELATIVE_PATH 
 
 import argparse
 import filecmp
+import hashlib
 import os
 import re
 import shutil
@@ -44,6 +45,10 @@ def package_faults(path, options):
         expected = document.read().replace(b"\n", b"\r\n")
     if guide is not None and guide != expected:
         faults.append(f"WINDOWS.txt in {os.path.basename(path)} is not {options.guide} with CRLF")
+    with open(path, "rb") as zipped, open(path + ".sha256", "rb") as checksum:
+        line = f"{hashlib.sha256(zipped.read()).hexdigest()}  {os.path.basename(path)}\n"
+        if checksum.read() != line.encode():
+            faults.append(f"{os.path.basename(path)}.sha256 is not {line!r}")
     return faults
 
 
