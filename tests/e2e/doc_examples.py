@@ -3,13 +3,10 @@
 
 man: each .EX/.EE block of the man page. Its lines "$ COMMAND" run through sh, standard error
 merged into standard output; its other lines are what they print, in order.
-guide: each ```bat block of the Windows guide, run as a batch file by Wine's cmd from a folder
-of its own and started in another one, as a scheduled task is, once per case: the server up, no
-server, the programs missing from their folder (the guide's C:\ZEB), and the server failing
-every dump and reload with -5. The ```text blocks right after it name the cases they show
-(```text no server, program missing) and hold what the batch file prints on standard output
-(cmd's own error messages, on standard error, differ between Windows and Wine). The guide's
-example paths stand for the test's folders.
+guide: each ```bat block of the Windows guide, run by Wine's cmd from a copy of the programs'
+folder, started in another one, per case: server up, no server, program missing (from the
+guide's C:\ZEB), request failing (dump and reload answer -5). The ```text blocks right after it
+name the cases they show (```text no server, program missing) and hold its standard output.
 
 The server runs in a scratch folder of its own, the commands in another.
 """
@@ -85,8 +82,7 @@ def run_man(script, options, folder, env, server_folder, case):
 
 
 def run_guide(batch, options, folder, env, server_folder, case):
-    """Runs the batch from a folder of its own beside a copy of the programs' folder, started in
-    FOLDER; returns its standard output."""
+    """Runs the batch beside a copy of the programs' folder, started in FOLDER: its output."""
     from runner.wine import windows_path  # only the guide's examples run under Wine
     with tempfile.TemporaryDirectory(prefix="zebcmd-doc-programs-") as programs:
         built = os.path.dirname(os.path.abspath(options.tool))
@@ -95,8 +91,7 @@ def run_guide(batch, options, folder, env, server_folder, case):
             shutil.copy(os.path.join(built, name), programs)
         batch = batch.replace(PROGRAM_FOLDER, windows_path(programs) + "\\")
         batch = batch.replace(SERVER_FILE, server_folder + "/")
-        path = os.path.join(programs, "scripts", "example.bat")
-        os.mkdir(os.path.dirname(path))
+        path = os.path.join(programs, "example.bat")
         with open(path, "wb") as file:
             file.write(batch.replace("\n", "\r\n").encode())
         output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)],

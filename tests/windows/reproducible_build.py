@@ -86,13 +86,9 @@ def main():
         pairs += list(zip(ours, theirs))
         differ = [first for first, other in pairs if not filecmp.cmp(first, other, shallow=False)]
         faults = [fault for path in ours for fault in package_faults(path, options)]
-    for fault in faults:
-        print(fault)
-    for path in differ:
-        print(f"differs between two builds: {os.path.relpath(path, scratch) if path.startswith(scratch) else path}")
-    if not differ:
-        print(f"identical in both builds: {', '.join(os.path.basename(a) for a, _ in pairs)}")
-    return 1 if differ or faults else 0
+    faults += [f"differs between two builds: {path}" for path in differ]
+    print("\n".join(faults) or f"identical: {', '.join(os.path.basename(a) for a, _ in pairs)}")
+    return 1 if faults else 0
 
 
 if __name__ == "__main__":
