@@ -3,14 +3,15 @@
 
 man: each .EX/.EE block of the man page. Its lines "$ COMMAND" run through sh, standard error
 merged into standard output; its other lines are what they print, in order.
-guide: each ```bat block of the Windows guide, run as a batch file by Wine's cmd, kept in a
-folder that holds the programs (the guide's C:\ZEB) and started from another one, as a scheduled
-task is. The two ```text blocks after it are what it prints with the server answering and with
-no server. The guide's example paths stand for the test's folders.
+guide: each ```bat block of the Windows guide, run by Wine's cmd from a copy of the programs'
+folder, started in another one, per case: server up, no server, program missing (from the
+guide's C:\ZEB), request failing (dump and reload answer -5). The ```text blocks right after it
+name the cases they show (```text no server, program missing) and hold its standard output.
 
 The server runs in a scratch folder of its own, the commands in another.
 """
 
+import itertools
 import os
 import re
 import shutil
@@ -23,8 +24,10 @@ ROFF_ESCAPES = {"-": "-", "e": "\\"}
 FENCE = re.compile(r"^```([^`\n]*)\n(.*?)^```[ \t]*$", re.M | re.S)
 # The guide's folders, which stand for the test's: the programs' folder (a copy of the built
 # one) and a file as the server names it (in the server's scratch folder).
-PROGRAM_FOLDER = "C:\\ZEB"
+PROGRAM_FOLDER = "C:\\ZEB\\"
 SERVER_FILE = "D:\\Backup\\"
+GUIDE_CASES = ("server up", "no server", "program missing", "request failing")
+FAILING = ["--fail", "dump=-5", "--fail", "reload=-5"]
 
 
 def unescape_roff(line):
@@ -37,7 +40,7 @@ def unescape_roff(line):
 
 
 def man_examples(text):
-    """(script, {"up": expected output}) for each .EX/.EE block."""
+    """(script, {"server up": expected output}) for each .EX/.EE block."""
     examples, block = [], None
     for line in text.splitlines():
         if line.startswith(".EX"):
@@ -47,7 +50,7 @@ def man_examples(text):
             output = "".join(l + "\n" for l in block if not l.startswith("$ "))
             if not commands:
                 raise ValueError(f"an example without a command: {block!r}")
-            examples.append(("\n".join(commands) + "\n", {"up": output.encode()}))
+            examples.append(("\n".join(commands) + "\n", {"server up": output.encode()}))
             block = None
         elif block is not None:
             block.append(unescape_roff(line))
@@ -55,21 +58,22 @@ def man_examples(text):
 
 
 def guide_examples(text):
-    """(batch file, {"up": output, "no server": output}) for each bat block."""
+    """(batch file, {case: output}) for each bat block, from the text blocks right after it."""
     blocks = [(info.strip(), body) for info, body in FENCE.findall(text)]
     examples = []
     for index, (info, body) in enumerate(blocks):
         if info != "bat":
             continue
-        outputs = blocks[index + 1:index + 3]
-        if [kind for kind, _ in outputs] != ["text", "text"]:
-            raise ValueError(f"no two text blocks (server up, no server) after {body!r}")
-        examples.append((body, {"up": outputs[0][1].encode(),
-                                "no server": outputs[1][1].encode()}))
+        shown = itertools.takewhile(lambda block: block[0].startswith("text "), blocks[index + 1:])
+        outputs = [(case.strip(), output.encode()) for kind, output in shown
+                   for case in kind[len("text "):].split(",")]
+        if sorted(case for case, _ in outputs) != sorted(GUIDE_CASES):
+            raise ValueError(f"the text blocks after {body!r} must show each of {GUIDE_CASES} once")
+        examples.append((body, dict(outputs)))
     return examples
 
 
-def run_man(script, options, folder, env, server_folder):
+def run_man(script, options, folder, env, server_folder, case):
     tool_folder = os.path.dirname(os.path.abspath(options.tool))
     env = dict(env, PATH=tool_folder + os.pathsep + env.get("PATH", ""))
     return subprocess.run(["sh", "-c", script], cwd=folder, env=env, stdin=subprocess.DEVNULL,
@@ -77,21 +81,22 @@ def run_man(script, options, folder, env, server_folder):
                           timeout=options.run_timeout).stdout
 
 
-def run_guide(batch, options, folder, env, server_folder):
-    """Runs the batch from a copy of the programs' folder, started in FOLDER."""
+def run_guide(batch, options, folder, env, server_folder, case):
+    """Runs the batch beside a copy of the programs' folder, started in FOLDER: its output."""
     from runner.wine import windows_path  # only the guide's examples run under Wine
     with tempfile.TemporaryDirectory(prefix="zebcmd-doc-programs-") as programs:
         built = os.path.dirname(os.path.abspath(options.tool))
-        for name in ("ZEBCmd.exe", "ZEBCmdCon.exe", "ZEBCli.dll"):
+        programs_there = [] if case == "program missing" else ["ZEBCmd.exe", "ZEBCmdCon.exe"]
+        for name in programs_there + ["ZEBCli.dll"]:
             shutil.copy(os.path.join(built, name), programs)
-        batch = batch.replace(PROGRAM_FOLDER, windows_path(programs))
+        batch = batch.replace(PROGRAM_FOLDER, windows_path(programs) + "\\")
         batch = batch.replace(SERVER_FILE, server_folder + "/")
         path = os.path.join(programs, "example.bat")
         with open(path, "wb") as file:
             file.write(batch.replace("\n", "\r\n").encode())
         output = subprocess.run([options.wine, "cmd", "/c", windows_path(path)],
                                 cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                 timeout=options.run_timeout).stdout
     return output.replace(b"\r\n", b"\n")
 
@@ -112,13 +117,15 @@ def main():
             for case, expected in outputs.items()]
     with tempfile.TemporaryDirectory(prefix="zebcmd-doc-server-") as server_folder, \
             tempfile.TemporaryDirectory(prefix="zebcmd-doc-commands-") as command_folder, \
-            runner.Server(os.path.abspath(options.server), [], cwd=server_folder) as server:
-        servers = {"up": server.address, "no server": runner.closed_port_address()}
+            runner.Server(os.path.abspath(options.server), [], cwd=server_folder) as server, \
+            runner.Server(os.path.abspath(options.server), FAILING, cwd=server_folder) as failing:
+        servers = {"server up": server.address, "no server": runner.closed_port_address(),
+                   "program missing": server.address, "request failing": failing.address}
 
         def check(row):
             _, example, case, expected = row
             output = run(example, options, command_folder,
-                         dict(os.environ, ZEB_SERVER=servers[case]), server_folder)
+                         dict(os.environ, ZEB_SERVER=servers[case]), server_folder, case)
             return [] if output == expected else [f"{example!r}",
                                                   f"printed {output!r}, expected {expected!r}"]
 

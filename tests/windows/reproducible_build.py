@@ -3,7 +3,7 @@
 compares its programs and package byte for byte with this build's. The copy is configured
 without a commit time and packaged with SOURCE_DATE_EPOCH set to this build's, as a packager
 would. The package must hold exactly the named entries, at its top level, and the guide as the
-document with CRLF line ends.
+document with CRLF line ends; its checksum file beside it, the line sha256sum writes.
 
 Usage: reproducible_build.py --source SOURCE --build BUILD --file RELATIVE_PATH ...
                              --entry NAME ... --guide DOCUMENT
@@ -11,6 +11,7 @@ Usage: reproducible_build.py --source SOURCE --build BUILD --file RELATIVE_PATH 
 
 import argparse
 import filecmp
+import hashlib
 import os
 import re
 import shutil
@@ -44,6 +45,10 @@ def package_faults(path, options):
         expected = document.read().replace(b"\n", b"\r\n")
     if guide is not None and guide != expected:
         faults.append(f"WINDOWS.txt in {os.path.basename(path)} is not {options.guide} with CRLF")
+    with open(path, "rb") as zipped, open(path + ".sha256", "rb") as checksum:
+        line = f"{hashlib.sha256(zipped.read()).hexdigest()}  {os.path.basename(path)}\n"
+        if checksum.read() != line.encode():
+            faults.append(f"{os.path.basename(path)}.sha256 is not {line!r}")
     return faults
 
 
@@ -81,13 +86,9 @@ def main():
         pairs += list(zip(ours, theirs))
         differ = [first for first, other in pairs if not filecmp.cmp(first, other, shallow=False)]
         faults = [fault for path in ours for fault in package_faults(path, options)]
-    for fault in faults:
-        print(fault)
-    for path in differ:
-        print(f"differs between two builds: {os.path.relpath(path, scratch) if path.startswith(scratch) else path}")
-    if not differ:
-        print(f"identical in both builds: {', '.join(os.path.basename(a) for a, _ in pairs)}")
-    return 1 if differ or faults else 0
+    faults += [f"differs between two builds: {path}" for path in differ]
+    print("\n".join(faults) or f"identical: {', '.join(os.path.basename(a) for a, _ in pairs)}")
+    return 1 if faults else 0
 
 
 if __name__ == "__main__":
