@@ -42,9 +42,12 @@ function(zebcli_bits dll out)
   endif()
 endfunction()
 
-# The exported names, from objdump's table of name pointers.
-function(zebcli_exports dll names_out)
+# The exported names, from objdump's table of name pointers, and the name the export directory
+# gives the DLL.
+function(zebcli_exports dll names_out own_name_out)
   zebcli_run(dump ${CMAKE_OBJDUMP} -p ${dll})
+  string(REGEX MATCH "\nName[ \t]+[0-9a-fA-F]+ ([^\n]*)" ignored "${dump}")
+  set(${own_name_out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
   string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
   string(REGEX MATCHALL "\\[ *[0-9]+\\] [^ \n]+" entries "${table}")
   set(names)
@@ -102,7 +105,7 @@ function(zebcli_import_dll dll call)
                         "programs, which load only a ${program_bits}-bit ZEBCli.dll. Give the "
                         "vendor's ${program_bits}-bit ZEBCli.dll.")
   endif()
-  zebcli_exports("${dll}" exports)
+  zebcli_exports("${dll}" exports own_name)
 
   # decorated: the stdcall names callers use; def_lines: the import library's .def lines, each
   # mapping such a name to what the DLL exports where the two differ.
@@ -183,13 +186,20 @@ function(zebcli_import_dll dll call)
   set(folder ${CMAKE_BINARY_DIR}/zebcli-import)
   file(MAKE_DIRECTORY ${folder})
   list(JOIN names "\n" lines)
-  file(WRITE ${folder}/ZEBCli.def "LIBRARY \"${dll_name}\"\nEXPORTS\n${lines}\n")
+  # The loader looks for an import by that name beside the program, whatever the vendor's file
+  # was called.
+  file(WRITE ${folder}/ZEBCli.def "LIBRARY \"ZEBCli.dll\"\nEXPORTS\n${lines}\n")
   zebcli_run(ignored ${ZEBCMD_DLLTOOL} ${kill_at} -d ${folder}/ZEBCli.def
              -l ${folder}/libZEBCli.dll.a)
   # Reconfigures when the DLL changes, so that the import library follows it.
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dll}")
   list(LENGTH ZEBCLI_FUNCTIONS count)
   message(STATUS "${dll_name}: ${count} functions, ${convention}")
+  string(TOLOWER "${dll_name};${own_name}" file_and_own_name)
+  if(NOT file_and_own_name STREQUAL "zebcli.dll;zebcli.dll")
+    message(STATUS "${dll_name} calls itself ${own_name}; ZEBCmd.exe imports it as ZEBCli.dll, "
+                   "the name it must have beside ZEBCmd.exe")
+  endif()
 
   add_library(ZEBCli::ZEBCli SHARED IMPORTED GLOBAL)
   set_target_properties(ZEBCli::ZEBCli PROPERTIES
