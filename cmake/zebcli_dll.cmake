@@ -15,6 +15,14 @@ function(zebcli_refuse dll)
                       "(ZEBCMD_ZEBCLI_INCLUDE_DIR, ZEBCMD_ZEBCLI_IMPORT_LIBRARY).")
 endfunction()
 
+# Stops the configure for a DLL whose functions take arguments in registers, with what shows it.
+function(zebcli_refuse_registers dll)
+  string(CONCAT seen ${ARGN})
+  message(FATAL_ERROR "${dll}: ${seen}, so they take arguments in registers (__fastcall or "
+                      "thiscall). ZEBCmd calls the client library only as __cdecl or __stdcall: "
+                      "ask the vendor for a ZEBCli.dll of either.")
+endfunction()
+
 function(zebcli_run out)
   execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE output ERROR_VARIABLE errors
                   RESULT_VARIABLE status)
@@ -59,7 +67,8 @@ function(zebcli_exports dll names_out own_name_out)
 endfunction()
 
 # How gendef sees the plain-named functions that take arguments: "callee" where the function
-# cleans its arguments off the stack (__stdcall), "caller" where it leaves them (__cdecl).
+# cleans its arguments off the stack (__stdcall), "caller" where it leaves them (__cdecl),
+# "registers" where it cleans fewer bytes than its arguments fill (__fastcall, thiscall).
 function(zebcli_cleanup dll gendef out)
   zebcli_run(definitions ${gendef} - ${dll})
   set(seen)
@@ -71,6 +80,8 @@ function(zebcli_cleanup dll gendef out)
       list(APPEND seen callee)
     elseif(definitions MATCHES "\n${name}[ \n]")
       list(APPEND seen caller)
+    elseif(definitions MATCHES "\n${name}@[0-9]+[ \n]")
+      list(APPEND seen registers)
     else()
       list(APPEND seen unknown)
     endif()
@@ -130,7 +141,19 @@ function(zebcli_import_dll dll call)
       list(APPEND missing ${name})
     endif()
   endforeach()
-  if(missing)
+  # Names that show a convention with arguments in registers: "@ZEBC_Init@0" (__fastcall), or
+  # a C++ name whose code after "@@" says __fastcall (I) or, for a member function, thiscall (E).
+  set(in_registers)
+  foreach(name IN LISTS exports)
+    if(name MATCHES "^@ZEBC_[A-Za-z_]+@[0-9]+$" OR
+       name MATCHES "^\\?ZEBC_[A-Za-z_]+@([^@]+@)?@[A-Z]A?[EI]")
+      list(APPEND in_registers "${name}")
+    endif()
+  endforeach()
+  if(missing AND in_registers)
+    list(JOIN in_registers ", " in_registers)
+    zebcli_refuse_registers("${dll}" "its functions are exported as ${in_registers}")
+  elseif(missing)
     list(JOIN missing ", " missing)
     zebcli_refuse("${dll}" "does not export ${missing}: it is not this server's client library.")
   endif()
@@ -154,6 +177,10 @@ function(zebcli_import_dll dll call)
     set(names ${def_lines})
   else()
     zebcli_cleanup("${dll}" "${ZEBCMD_GENDEF}" cleanup)
+    if("registers" IN_LIST cleanup)
+      zebcli_refuse_registers("${dll}" "its functions take fewer bytes off the stack than "
+                                       "their arguments fill (gendef)")
+    endif()
     set(detected)
     if(cleanup STREQUAL "callee")
       set(detected stdcall)
