@@ -224,8 +224,8 @@ function(zebcli_import_dll dll call)
   message(STATUS "${dll_name}: ${count} functions, ${convention}")
   string(TOLOWER "${dll_name};${own_name}" file_and_own_name)
   if(NOT file_and_own_name STREQUAL "zebcli.dll;zebcli.dll")
-    message(STATUS "${dll_name} calls itself ${own_name}; ZEBCmd.exe imports it as ZEBCli.dll, "
-                   "the name it must have beside ZEBCmd.exe")
+    message(STATUS "${dll_name} (export directory: ${own_name}): ZEBCmd.exe imports it as "
+                   "ZEBCli.dll, the name it must have beside ZEBCmd.exe")
   endif()
 
   add_library(ZEBCli::ZEBCli SHARED IMPORTED GLOBAL)

@@ -51,58 +51,42 @@ def resources(dump):
 
 
 def unwind_problems(objdump, file, symbol):
-    code = subprocess.run([objdump, "-d", "--no-show-raw-insn", file], check=True,
-                          capture_output=True, text=True).stdout
-    body = re.search(rf"^([0-9a-f]+) <{re.escape(symbol)}>:\n((?:.+\n)*)", code, re.M)
-    if not body:
-        return [f"no symbol {symbol}"]
-    frames = subprocess.run([objdump, "--dwarf=frames-interp", file], check=True,
-                            capture_output=True, text=True).stdout
-    # Each entry's rows, as (address, {column: rule}); an FDE without rows keeps its CIE's.
-    rows, tables = None, {}
-    for entry in frames.split("\n\n"):
-        head = re.match(r"([0-9a-f]+) [0-9a-f]+ [0-9a-f]+ (?:CIE|FDE cie=([0-9a-f]+) "
-                        r"pc=([0-9a-f]+)\.\.([0-9a-f]+))", entry.strip())
-        if not head:
-            continue
-        lines = entry.strip().split("\n")
-        table = [(int(line.split()[0], 16), dict(zip(lines[1].split()[1:], line.split()[1:])))
-                 for line in lines[2:]] or tables.get(head.group(2), [])
-        tables[head.group(1)] = table
-        start = int(body.group(1), 16)
-        if head.group(3) and int(head.group(3), 16) <= start < int(head.group(4), 16):
-            rows = table
-    if rows is None:
-        return [f"no frame description covers {symbol}"]
-    # CFA minus each register, where known; saved: where the caller's EBP is while EBP differs.
-    cfa_minus = {"esp": 4, "ebp": None}
-    saved, problems = None, []
-    for address, instruction in re.findall(r"^ *([0-9a-f]+):\t(.*)$", body.group(2), re.M):
-        rule = [r for a, r in rows if a <= int(address, 16)][-1]
-        cfa = re.fullmatch(r"(e[bs]p)\+(\d+)", rule["CFA"])
-        ebp = rule.get("ebp", "u")
-        if not cfa or cfa_minus[cfa.group(1)] != int(cfa.group(2)):
-            problems.append(f"{address} {instruction}: CFA {rule['CFA']}, known {cfa_minus}")
-        if ebp != (f"c-{saved}" if saved else "u"):
-            problems.append(f"{address} {instruction}: EBP {ebp}, saved at c-{saved}")
+    """Follows symbol's code, knowing at each instruction how far the CFA lies above ESP and EBP
+    and where the caller's EBP is saved, and compares the frame rows objdump reads."""
+    def run(*options):
+        return subprocess.run([objdump, *options, file], check=True, capture_output=True,
+                              text=True).stdout
+    body = re.search(rf"^([0-9a-f]+) <{re.escape(symbol)}>:\n((?:.+\n)*)",
+                     run("-d", "--no-show-raw-insn"), re.M)
+    rows = [(0, {"CFA": "esp+4"})]  # the CIE's first row, which an FDE without rows keeps
+    for fde in re.finditer(r"pc=([0-9a-f]+)\.\.([0-9a-f]+)\n +LOC (.*)\n((?:[0-9a-f]+ .*\n)*)",
+                           run("--dwarf=frames-interp")):
+        if int(fde[1], 16) <= int(body[1], 16) < int(fde[2], 16):
+            rows += [(int(row.split()[0], 16), dict(zip(fde[3].split(), row.split()[1:])))
+                     for row in fde[4].splitlines()]
+    above, saved, problems = {"esp": 4, "ebp": None}, None, []
+    for address, instruction in re.findall(r"^ *([0-9a-f]+):\t(.*)$", body[2], re.M):
+        rule = [rule for start, rule in rows if start <= int(address, 16)][-1]
+        register, _, offset = rule["CFA"].partition("+")
+        if above.get(register) != int(offset or -1) or rule.get("ebp", "u") != (
+                f"c-{saved}" if saved else "u"):
+            problems.append(f"{address} {instruction}: {rule}, but CFA - {above}, EBP at c-{saved}")
         operation, _, operands = instruction.partition(" ")
+        target = operands.strip().split(",")[-1]
+        if operation in ("push", "pop") and above["esp"] is not None:
+            above["esp"] += 4 if operation == "push" else -4
         if operation == "ret":
             break
-        target = operands.strip().split(",")[-1]
-        if operation == "push" and target == "%ebp" and saved is None:
-            saved = cfa_minus["esp"] + 4
-        if operation == "pop" and target == "%ebp":
-            saved, cfa_minus["ebp"] = None, None
-            target = None
-        step = {"push": 4, "pop": -4}.get(operation)
-        if step and cfa_minus["esp"] is not None:
-            cfa_minus["esp"] += step
-        elif operation == "mov" and operands.strip() in ("%esp,%ebp", "%ebp,%esp"):
-            cfa_minus[target[1:]] = cfa_minus["esp" if target == "%ebp" else "ebp"]
-        elif operation.startswith("call") or target in ("%esp", "%ebp"):
-            cfa_minus["esp" if operation.startswith("call") else target[1:]] = None
-        if target == "%ebp" and not saved:
-            problems.append(f"{address} {instruction}: changes EBP before saving it")
+        elif (operation, target) == ("push", "%ebp") and not saved:
+            saved = above["esp"]
+        elif (operation, target) == ("pop", "%ebp"):
+            saved = above["ebp"] = None
+        elif operation.startswith("call"):
+            above["esp"] = None
+        elif target in ("%esp", "%ebp"):
+            above[target[1:]] = above.get(operands.strip()[1:4]) if operation == "mov" else None
+            if target == "%ebp" and not saved:
+                problems.append(f"{address} {instruction}: EBP changes before it is saved")
     return problems
 
 
@@ -116,15 +100,11 @@ def main():
     parser.add_argument("--subsystem", choices=sorted(SUBSYSTEMS))
     options = parser.parse_args()
 
-    if options.unwind:
-        problems = unwind_problems(options.objdump, options.file, options.unwind)
-        for problem in problems:
-            print(f"{options.file}: {problem}")
-        return 1 if problems else 0
     dump = subprocess.run([options.objdump, "-p", options.file], check=True,
                           capture_output=True, text=True).stdout
     file_format, subsystem, imports, exports, held = parse(dump)
-    problems = []
+    problems = (unwind_problems(options.objdump, options.file, options.unwind)
+                if options.unwind else [])
     if options.format and file_format != options.format:
         problems.append(f"file format {file_format}, expected {options.format}")
     if options.subsystem and subsystem != SUBSYSTEMS[options.subsystem]:
