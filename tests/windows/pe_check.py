@@ -50,17 +50,19 @@ def resources(dump):
     return found
 
 
+def objdump_output(objdump, file, *options):
+    return subprocess.run([objdump, *options, file], check=True, capture_output=True,
+                          text=True).stdout
+
+
 def unwind_problems(objdump, file, symbol):
     """Follows symbol's code, knowing at each instruction how far the CFA lies above ESP and EBP
     and where the caller's EBP is saved, and compares the frame rows objdump reads."""
-    def run(*options):
-        return subprocess.run([objdump, *options, file], check=True, capture_output=True,
-                              text=True).stdout
     body = re.search(rf"^([0-9a-f]+) <{re.escape(symbol)}>:\n((?:.+\n)*)",
-                     run("-d", "--no-show-raw-insn"), re.M)
+                     objdump_output(objdump, file, "-d", "--no-show-raw-insn"), re.M)
     rows = [(0, {"CFA": "esp+4"})]  # the CIE's first row, which an FDE without rows keeps
     for fde in re.finditer(r"pc=([0-9a-f]+)\.\.([0-9a-f]+)\n +LOC (.*)\n((?:[0-9a-f]+ .*\n)*)",
-                           run("--dwarf=frames-interp")):
+                           objdump_output(objdump, file, "--dwarf=frames-interp")):
         if int(fde[1], 16) <= int(body[1], 16) < int(fde[2], 16):
             rows += [(int(row.split()[0], 16), dict(zip(fde[3].split(), row.split()[1:])))
                      for row in fde[4].splitlines()]
@@ -100,9 +102,8 @@ def main():
     parser.add_argument("--subsystem", choices=sorted(SUBSYSTEMS))
     options = parser.parse_args()
 
-    dump = subprocess.run([options.objdump, "-p", options.file], check=True,
-                          capture_output=True, text=True).stdout
-    file_format, subsystem, imports, exports, held = parse(dump)
+    file_format, subsystem, imports, exports, held = parse(
+        objdump_output(options.objdump, options.file, "-p"))
     problems = (unwind_problems(options.objdump, options.file, options.unwind)
                 if options.unwind else [])
     if options.format and file_format != options.format:
