@@ -15,6 +15,14 @@ function(zebcli_refuse dll)
                       "(ZEBCMD_ZEBCLI_INCLUDE_DIR, ZEBCMD_ZEBCLI_IMPORT_LIBRARY).")
 endfunction()
 
+# Stops the configure for a DLL whose functions take arguments in registers, with what shows it.
+function(zebcli_refuse_registers dll)
+  string(CONCAT seen ${ARGN})
+  message(FATAL_ERROR "${dll}: ${seen}, so they take arguments in registers (__fastcall or "
+                      "thiscall). ZEBCmd calls the client library only as __cdecl or __stdcall: "
+                      "ask the vendor for a ZEBCli.dll of either.")
+endfunction()
+
 function(zebcli_run out)
   execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE output ERROR_VARIABLE errors
                   RESULT_VARIABLE status)
@@ -42,9 +50,12 @@ function(zebcli_bits dll out)
   endif()
 endfunction()
 
-# The exported names, from objdump's table of name pointers.
-function(zebcli_exports dll names_out)
+# The exported names, from objdump's table of name pointers, and the name the export directory
+# gives the DLL.
+function(zebcli_exports dll names_out own_name_out)
   zebcli_run(dump ${CMAKE_OBJDUMP} -p ${dll})
+  string(REGEX MATCH "\nName[ \t]+[0-9a-fA-F]+ ([^\n]*)" ignored "${dump}")
+  set(${own_name_out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
   string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
   string(REGEX MATCHALL "\\[ *[0-9]+\\] [^ \n]+" entries "${table}")
   set(names)
@@ -56,7 +67,8 @@ function(zebcli_exports dll names_out)
 endfunction()
 
 # How gendef sees the plain-named functions that take arguments: "callee" where the function
-# cleans its arguments off the stack (__stdcall), "caller" where it leaves them (__cdecl).
+# cleans its arguments off the stack (__stdcall), "caller" where it leaves them (__cdecl),
+# "registers" where it cleans fewer bytes than its arguments fill (__fastcall, thiscall).
 function(zebcli_cleanup dll gendef out)
   zebcli_run(definitions ${gendef} - ${dll})
   set(seen)
@@ -68,6 +80,8 @@ function(zebcli_cleanup dll gendef out)
       list(APPEND seen callee)
     elseif(definitions MATCHES "\n${name}[ \n]")
       list(APPEND seen caller)
+    elseif(definitions MATCHES "\n${name}@[0-9]+[ \n]")
+      list(APPEND seen registers)
     else()
       list(APPEND seen unknown)
     endif()
@@ -102,7 +116,7 @@ function(zebcli_import_dll dll call)
                         "programs, which load only a ${program_bits}-bit ZEBCli.dll. Give the "
                         "vendor's ${program_bits}-bit ZEBCli.dll.")
   endif()
-  zebcli_exports("${dll}" exports)
+  zebcli_exports("${dll}" exports own_name)
 
   # decorated: the stdcall names callers use; def_lines: the import library's .def lines, each
   # mapping such a name to what the DLL exports where the two differ.
@@ -127,7 +141,19 @@ function(zebcli_import_dll dll call)
       list(APPEND missing ${name})
     endif()
   endforeach()
-  if(missing)
+  # Names that show a convention with arguments in registers: "@ZEBC_Init@0" (__fastcall), or
+  # a C++ name whose code after "@@" says __fastcall (I) or, for a member function, thiscall (E).
+  set(in_registers)
+  foreach(name IN LISTS exports)
+    if(name MATCHES "^@ZEBC_[A-Za-z_]+@[0-9]+$" OR
+       name MATCHES "^\\?ZEBC_[A-Za-z_]+@([^@]+@)?@[A-Z]A?[EI]")
+      list(APPEND in_registers "${name}")
+    endif()
+  endforeach()
+  if(missing AND in_registers AND program_bits EQUAL 32)
+    list(JOIN in_registers ", " in_registers)
+    zebcli_refuse_registers("${dll}" "its functions are exported as ${in_registers}")
+  elseif(missing)
     list(JOIN missing ", " missing)
     zebcli_refuse("${dll}" "does not export ${missing}: it is not this server's client library.")
   endif()
@@ -151,6 +177,10 @@ function(zebcli_import_dll dll call)
     set(names ${def_lines})
   else()
     zebcli_cleanup("${dll}" "${ZEBCMD_GENDEF}" cleanup)
+    if("registers" IN_LIST cleanup)
+      zebcli_refuse_registers("${dll}" "its functions take fewer bytes off the stack than "
+                                       "their arguments fill (gendef)")
+    endif()
     set(detected)
     if(cleanup STREQUAL "callee")
       set(detected stdcall)
@@ -183,13 +213,20 @@ function(zebcli_import_dll dll call)
   set(folder ${CMAKE_BINARY_DIR}/zebcli-import)
   file(MAKE_DIRECTORY ${folder})
   list(JOIN names "\n" lines)
-  file(WRITE ${folder}/ZEBCli.def "LIBRARY \"${dll_name}\"\nEXPORTS\n${lines}\n")
+  # The loader looks for an import by that name beside the program, whatever the vendor's file
+  # was called.
+  file(WRITE ${folder}/ZEBCli.def "LIBRARY \"ZEBCli.dll\"\nEXPORTS\n${lines}\n")
   zebcli_run(ignored ${ZEBCMD_DLLTOOL} ${kill_at} -d ${folder}/ZEBCli.def
              -l ${folder}/libZEBCli.dll.a)
   # Reconfigures when the DLL changes, so that the import library follows it.
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dll}")
   list(LENGTH ZEBCLI_FUNCTIONS count)
   message(STATUS "${dll_name}: ${count} functions, ${convention}")
+  string(TOLOWER "${dll_name};${own_name}" file_and_own_name)
+  if(NOT file_and_own_name STREQUAL "zebcli.dll;zebcli.dll")
+    message(STATUS "${dll_name} (export directory: ${own_name}): ZEBCmd.exe imports it as "
+                   "ZEBCli.dll, the name it must have beside ZEBCmd.exe")
+  endif()
 
   add_library(ZEBCli::ZEBCli SHARED IMPORTED GLOBAL)
   set_target_properties(ZEBCli::ZEBCli PROPERTIES

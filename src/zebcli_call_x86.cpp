@@ -12,14 +12,20 @@ using Function = void (*)();
 
 // Calls function with count 32-bit words from arguments, copied to a 16-byte aligned stack, and
 // returns its EAX. The stack pointer comes back from EBP, which both conventions preserve, so it
-// does not matter whether the function took its arguments off the stack (__stdcall) or not.
+// does not matter whether the function took its arguments off the stack (__stdcall) or not. At
+// least 16 bytes lie between the copied arguments and the saved EBP, so that a function whose
+// real signature has up to four more words than declared writes there rather than into the
+// frame. The CFI directives keep backtraces through the call right at every instruction.
 extern "C" __attribute__((naked, noinline, noclone)) int zebcmd_call_x86(Function, std::uint32_t,
                                                                          const std::uint32_t*) {
   asm("pushl %ebp\n\t"
+      ".cfi_def_cfa_offset 8\n\t"
+      ".cfi_offset %ebp, -8\n\t"
       "movl %esp, %ebp\n\t"
+      ".cfi_def_cfa_register %ebp\n\t"
       "movl 12(%ebp), %ecx\n\t"
       "movl 16(%ebp), %edx\n\t"
-      "leal 0(,%ecx,4), %eax\n\t"
+      "leal 16(,%ecx,4), %eax\n\t"
       "subl %eax, %esp\n\t"
       "andl $-16, %esp\n"
       "1:\n\t"
@@ -33,6 +39,8 @@ extern "C" __attribute__((naked, noinline, noclone)) int zebcmd_call_x86(Functio
       "call *8(%ebp)\n\t"
       "movl %ebp, %esp\n\t"
       "popl %ebp\n\t"
+      ".cfi_restore %ebp\n\t"
+      ".cfi_def_cfa %esp, 4\n\t"
       "ret");
 }
 

@@ -67,6 +67,9 @@ addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline
   lookup->port = port;
   lookup->hints = hints;
   lookup->hints.ai_flags = AI_NUMERICSERV;
+  // The thread runs the library's code until it ends, which may be after the call returns, and
+  // after the host has unloaded the library.
+  keep_library_loaded();
   std::thread resolver;
   try {
     resolver = std::thread(run_lookup, lookup);
@@ -78,7 +81,6 @@ addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline
   std::unique_lock<std::mutex> lock(lookup->mutex);
   if (!lookup->finished.wait_until(lock, deadline, [&] { return lookup->done; })) {
     lookup->abandoned = true;
-    keep_library_loaded();
     return nullptr;
   }
   return lookup->addresses;

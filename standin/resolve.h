@@ -18,8 +18,9 @@ namespace zeb::net {
 // frees the list with freeaddrinfo.
 addrinfo* resolve(const char* host, const char* port, Clock::time_point deadline);
 
-// Keeps the library mapped for as long as the process lives, once a resolver thread has been
-// left running in its code; each socket implementation does it its platform's way.
+// Keeps the library mapped for as long as the process lives, from the first resolver thread on:
+// even one that answered in time runs the library's code after the call returns. Each socket
+// implementation does it its platform's way.
 void keep_library_loaded();
 
 }  // namespace zeb::net

@@ -3,10 +3,12 @@
 
 Usage: pe_check.py --objdump OBJDUMP --file FILE [--format pei-i386] [--subsystem GUI]
                    [--imports DLL,...] [--require-imports DLL,...] [--exports NAME,...]
-                   [--resources version,manifest]
+                   [--resources version,manifest] [--unwind SYMBOL]
 --imports lists every DLL the file may import (case-insensitive), --require-imports those it
 must import, --exports the exact set of exported names, --resources the kinds of resource 1 it
-must hold. Prints each difference; exits 1 if any.
+must hold. --unwind follows SYMBOL's 32-bit code in an object file instruction by instruction
+and checks that its DWARF frame rows say where the CFA and the caller's EBP are at each.
+Prints each difference; exits 1 if any.
 """
 
 import argparse
@@ -48,19 +50,62 @@ def resources(dump):
     return found
 
 
+def objdump_output(objdump, file, *options):
+    return subprocess.run([objdump, *options, file], check=True, capture_output=True,
+                          text=True).stdout
+
+
+def unwind_problems(objdump, file, symbol):
+    """Follows symbol's code, knowing at each instruction how far the CFA lies above ESP and EBP
+    and where the caller's EBP is saved, and compares the frame rows objdump reads."""
+    body = re.search(rf"^([0-9a-f]+) <{re.escape(symbol)}>:\n((?:.+\n)*)",
+                     objdump_output(objdump, file, "-d", "--no-show-raw-insn"), re.M)
+    rows = [(0, {"CFA": "esp+4"})]  # the CIE's first row, which an FDE without rows keeps
+    for fde in re.finditer(r"pc=([0-9a-f]+)\.\.([0-9a-f]+)\n +LOC (.*)\n((?:[0-9a-f]+ .*\n)*)",
+                           objdump_output(objdump, file, "--dwarf=frames-interp")):
+        if int(fde[1], 16) <= int(body[1], 16) < int(fde[2], 16):
+            rows += [(int(row.split()[0], 16), dict(zip(fde[3].split(), row.split()[1:])))
+                     for row in fde[4].splitlines()]
+    above, saved, problems = {"esp": 4, "ebp": None}, None, []
+    for address, instruction in re.findall(r"^ *([0-9a-f]+):\t(.*)$", body[2], re.M):
+        rule = [rule for start, rule in rows if start <= int(address, 16)][-1]
+        register, _, offset = rule["CFA"].partition("+")
+        if above.get(register) != int(offset or -1) or rule.get("ebp", "u") != (
+                f"c-{saved}" if saved else "u"):
+            problems.append(f"{address} {instruction}: {rule}, but CFA - {above}, EBP at c-{saved}")
+        operation, _, operands = instruction.partition(" ")
+        target = operands.strip().split(",")[-1]
+        if operation in ("push", "pop") and above["esp"] is not None:
+            above["esp"] += 4 if operation == "push" else -4
+        if operation == "ret":
+            break
+        elif (operation, target) == ("push", "%ebp") and not saved:
+            saved = above["esp"]
+        elif (operation, target) == ("pop", "%ebp"):
+            saved = above["ebp"] = None
+        elif operation.startswith("call"):
+            above["esp"] = None
+        elif target in ("%esp", "%ebp"):
+            above[target[1:]] = above.get(operands.strip()[1:4]) if operation == "mov" else None
+            if target == "%ebp" and not saved:
+                problems.append(f"{address} {instruction}: EBP changes before it is saved")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("--objdump", "--file"):
         parser.add_argument(name, required=True)
-    for name in ("--format", "--imports", "--require-imports", "--exports", "--resources"):
+    for name in ("--format", "--imports", "--require-imports", "--exports", "--resources",
+                 "--unwind"):
         parser.add_argument(name)
     parser.add_argument("--subsystem", choices=sorted(SUBSYSTEMS))
     options = parser.parse_args()
 
-    dump = subprocess.run([options.objdump, "-p", options.file], check=True,
-                          capture_output=True, text=True).stdout
-    file_format, subsystem, imports, exports, held = parse(dump)
-    problems = []
+    file_format, subsystem, imports, exports, held = parse(
+        objdump_output(options.objdump, options.file, "-p"))
+    problems = (unwind_problems(options.objdump, options.file, options.unwind)
+                if options.unwind else [])
     if options.format and file_format != options.format:
         problems.append(f"file format {file_format}, expected {options.format}")
     if options.subsystem and subsystem != SUBSYSTEMS[options.subsystem]:
