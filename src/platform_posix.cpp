@@ -1,31 +1,28 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
+#include <limits.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform.h"
 #include "utf8.h"
-
-#if defined(__linux__) && !defined(sigev_notify_thread_id)
-// Older C libraries do not name the field; the layout is the kernel's.
-#define sigev_notify_thread_id _sigev_un._tid
-#endif
 
 namespace zebcmd::platform {
 namespace {
 
-// How long standard error gets to take a message before the rest of it is dropped.
-constexpr std::uint32_t kStalledChannelMilliseconds = 250;
-// The timer fires again at this interval, so a signal that lands just before write(2)
-// starts delays the give-up by one tick instead of leaving the write blocked.
-constexpr long kTimerTickNanoseconds = 10000000;
+// How long standard error may hold the tool up in a whole run; after that, a message it does
+// not take at once is dropped.
+constexpr long kStalledChannelNanoseconds = 250000000L;
 
 // The default 50 us of timer slack would lengthen every pause; set once, on the first pause.
 void tighten_timer_slack() {
@@ -47,77 +44,65 @@ timespec monotonic_after(std::uint32_t milliseconds) {
   return at;
 }
 
-bool has_passed(const timespec& deadline) {
+long nanoseconds_since(const timespec& start) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec > deadline.tv_sec ||
-         (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+  return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
 }
 
-void on_write_timer(int) {}
-
-// While alive, a timer of its own interrupts a blocked write(2) every tick. It leaves the
-// process's interval timer, SIGALRM and the caller's mask alone, so that a watchdog the caller
-// set (alarm before exec) still fires. Standard error is shared with the parent, so O_NONBLOCK
-// on it would change the parent's file as well.
-class WriteInterrupter {
- public:
-  WriteInterrupter() : signal_(SIGRTMIN) {
-    struct sigaction action {};
-    action.sa_handler = on_write_timer;  // no SA_RESTART: the write returns EINTR
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_, &action, &previous_action_);
-    sigset_t own;
-    sigemptyset(&own);
-    sigaddset(&own, signal_);
-    pthread_sigmask(SIG_UNBLOCK, &own, &previous_mask_);
-    sigevent event{};
-#if defined(__linux__)
-    // Only this thread: a resolver thread the client library left behind must not take it.
-    event.sigev_notify = SIGEV_THREAD_ID;
-    event.sigev_notify_thread_id = gettid();
-#else
-    event.sigev_notify = SIGEV_SIGNAL;
-#endif
-    event.sigev_signo = signal_;
-    armed_ = timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
-    if (armed_) {
-      itimerspec tick{};
-      tick.it_interval.tv_nsec = kTimerTickNanoseconds;
-      tick.it_value.tv_nsec = kTimerTickNanoseconds;
-      timer_settime(timer_, 0, &tick, nullptr);
-    }
-  }
-  ~WriteInterrupter() {
-    // A tick still pending is delivered on the way out of timer_delete, while unblocked.
-    if (armed_) timer_delete(timer_);
-    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
-    sigaction(signal_, &previous_action_, nullptr);
-  }
-  WriteInterrupter(const WriteInterrupter&) = delete;
-  WriteInterrupter& operator=(const WriteInterrupter&) = delete;
-
- private:
-  int signal_;
-  struct sigaction previous_action_ {};
-  sigset_t previous_mask_{};
-  timer_t timer_{};
-  bool armed_ = false;
-};
-
-// The standard error that has dropped a message, if any: the rest of the run's messages to it
-// are dropped at once instead of costing the bound each.
-struct StalledChannel {
-  bool known = false;
+// How the tool writes to the file on standard error, decided once per file. Standard error is
+// shared with the caller, so O_NONBLOCK on it would change the caller's file as well.
+struct Channel {
   dev_t device = 0;
   ino_t inode = 0;
-
-  bool is(const struct stat& file) const {
-    return known && file.st_dev == device && file.st_ino == inode;
-  }
+  int fd = -1;
+  bool own = false;      // the tool's own non-blocking open of the same pipe or terminal
+  bool socket = false;   // sent to without blocking
+  bool guarded = false;  // maybe blocking: written only where poll() reports room
+  bool torn = false;     // a message was cut short: nothing more is glued to it
+  long wait_left = kStalledChannelNanoseconds;
 };
 
-StalledChannel g_stalled;
+Channel g_channel;
+
+Channel& stderr_channel() {
+  struct stat file {};
+  if (fstat(STDERR_FILENO, &file) != 0) file = {};
+  if (g_channel.fd >= 0 && file.st_dev == g_channel.device && file.st_ino == g_channel.inode) {
+    return g_channel;
+  }
+  if (g_channel.own) close(g_channel.fd);
+  g_channel = Channel{};
+  g_channel.device = file.st_dev;
+  g_channel.inode = file.st_ino;
+  g_channel.fd = STDERR_FILENO;
+  g_channel.socket = S_ISSOCK(file.st_mode);
+  if (S_ISFIFO(file.st_mode) || S_ISCHR(file.st_mode)) {
+    // A new open file description: non-blocking for the tool alone. A regular file is not
+    // opened anew, which would lose its O_APPEND and offset.
+    const int own = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    g_channel.own = own >= 0;
+    g_channel.guarded = own < 0;
+    if (g_channel.own) g_channel.fd = own;
+  }
+  return g_channel;
+}
+
+// Waits for room for what is left of the run's wait, even when that is nothing; true when the
+// channel reports room, or an error or hang-up that fails the next write at once.
+bool wait_for_room(Channel& channel) {
+  for (;;) {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const long wait = std::max(channel.wait_left, 0L);
+    const timespec left{static_cast<time_t>(wait / 1000000000L), wait % 1000000000L};
+    pollfd entry{channel.fd, POLLOUT, 0};
+    const int ready = ppoll(&entry, 1, &left, nullptr);
+    channel.wait_left = ready == 0 ? 0 : channel.wait_left - nanoseconds_since(start);
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
 
 }  // namespace
 
@@ -130,29 +115,33 @@ std::optional<ArgumentVector> argument_vector(int argc, char** argv) {
 
 // Standard error stands in for the debug-output channel; one write per message keeps each
 // message whole for a reader that sees writes as records. Like a debug channel that nobody
-// reads, a stalled one never holds the tool up for longer than the bound.
+// reads, a stalled one holds the tool up for no longer than the bound in all, with no signal
+// or timer, which the caller's limits may refuse or its mask may block.
 void debug_message(const std::string& text) {
+  if (text.empty()) return;
+  Channel& channel = stderr_channel();
   const char* data = text.data();
   std::size_t left = text.size();
-  if (left == 0) return;
-  struct stat channel {};
-  const bool known = fstat(STDERR_FILENO, &channel) == 0;
-  if (known && g_stalled.is(channel)) return;
-  const timespec deadline = monotonic_after(kStalledChannelMilliseconds);
-  WriteInterrupter interrupter;
-  while (left > 0) {
-    if (has_passed(deadline)) {
-      if (known) g_stalled = {true, channel.st_dev, channel.st_ino};
-      return;
+  while (left > 0 && !channel.torn) {
+    if (channel.guarded && !wait_for_room(channel)) break;
+    // Where poll() reports room, a pipe takes PIPE_BUF bytes without blocking.
+    const std::size_t size = channel.guarded ? std::min<std::size_t>(left, PIPE_BUF) : left;
+    const ssize_t written = channel.socket
+                                ? send(channel.fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL)
+                                : ::write(channel.fd, data, size);
+    if (written > 0) {
+      data += written;
+      left -= static_cast<std::size_t>(written);
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && channel.wait_left > 0 &&
+               (channel.guarded || wait_for_room(channel))) {
+      continue;
+    } else {
+      break;
     }
-    const ssize_t written = ::write(STDERR_FILENO, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
   }
+  if (left > 0 && left < text.size()) channel.torn = true;
 }
 
 void pause(std::uint32_t milliseconds) {
@@ -167,13 +156,16 @@ void pause(std::uint32_t milliseconds) {
   }
 }
 
-void prepare_process() {
+void prepare_process(const char* null_device) {
   // A descriptor left closed would be the next one opened: a socket of the client library
   // would then receive what the tool writes to standard error.
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-      // The lower ones are open, so the lowest free descriptor is fd itself.
-      open("/dev/null", (fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) | O_NOCTTY);
+      // The lower ones are open, so the lowest free descriptor is fd itself. Where the null
+      // device cannot be opened, the root folder is taken: reads and writes fail, no signal.
+      if (open(null_device, (fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) | O_NOCTTY) < 0) {
+        open("/", O_PATH);
+      }
     }
   }
   // With nobody reading standard error, messages are lost as on a debug channel with no
