@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "fakes.h"
 
 namespace fake {
@@ -12,6 +14,14 @@ template <typename Case>
 class FakeTest : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override { reset(); }
+};
+
+// Names each instance of a table after its case's name field.
+struct ByName {
+  template <typename Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+    return info.param.name;
+  }
 };
 
 }  // namespace fake
