@@ -5,10 +5,7 @@
 // Usage: version_check [PROGRAM ...]   (default: both programs beside this one)
 // Each program is known by its file name. Prints each difference and exits with 1 if there is
 // any, 2 if a resource cannot be read.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "win32_text.h"
 
 #include <shellapi.h>
 
@@ -17,8 +14,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "win32_text.h"
 
 namespace {
 
