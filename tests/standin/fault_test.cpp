@@ -4,30 +4,15 @@
 // they seem. Each test starts its own zebserver on 127.0.0.1.
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <random>
-#include <regex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "dumpfile.h"
 #include "protocol.h"
-#include "status.h"
 #include "support.h"
-#include "zebcli/zebcli.h"
 
 namespace zeb::test {
 namespace {

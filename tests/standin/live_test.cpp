@@ -1,32 +1,15 @@
 // The real client library against the built zebserver, each test with a fresh server.
-#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "dumpfile.h"
 #include "protocol.h"
-#include "status.h"
 #include "support.h"
-#include "zebcli/zebcli.h"
 
 // The library's resolver calls land here first: this program's definition takes precedence
 // over the C library's. A name ending in ".stalled" stands for a resolver that answers nothing

@@ -1,4 +1,5 @@
-// Files, raw sockets and a zebserver child for the tests that run the built server.
+// Files, raw sockets and a zebserver child for the tests that run the built server, and the
+// headers those tests share.
 #ifndef ZEBCMD_TESTS_SUPPORT_H
 #define ZEBCMD_TESTS_SUPPORT_H
 
