@@ -323,10 +323,7 @@ TEST_F(LiveTest, BadUsageExitsWithStatus2) {
 
 TEST_F(LiveTest, MalformedRequestsAreRefusedAndServingGoesOn) {
   start_server();
-  const struct {
-    const char* name;
-    std::string bytes;
-  } cases[] = {
+  const NamedBytes cases[] = {
       {"oversize frame", u32_bytes(protocol::kMaxPayload + 1)},
       {"empty frame", u32_bytes(0)},
       {"unknown opcode", u32_bytes(1) + "\x09"},
