@@ -104,9 +104,8 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   start_server();
   const std::string other = dumpfile::encode({"other"});
   write_file(dir_ / "other.bin", other);
-  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(),
-            journalled("reload", kUser, (dir_ / "other.bin").string(), 0));
+  expect_journalled(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0, "reload",
+                    (dir_ / "other.bin").string());
   // Held up, as by a long dump, while a client sends a reset and stops waiting.
   ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
   const int fd = dial(server_.port());

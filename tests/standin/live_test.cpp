@@ -84,12 +84,9 @@ TEST_F(LiveTest, VersionsAreTruncatedToTheBufferAndNeverOverrun) {
 TEST_F(LiveTest, AdministrativeOperationsAreCarriedOutAndJournalled) {
   start_server();
   std::string file = (dir_ / "data.bin").string();
-  EXPECT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  EXPECT_EQ(server_.next_journal_entry(), journalled("reset", kUser, "", 0));
-  EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, 0));
-  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, file, 0));
+  expect_journalled(ZEBC_Adm_Restart(kUser, kPassword), 0, "reset");
+  expect_journalled(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), 0, "dump", file);
+  expect_journalled(ZEBC_Adm_Reload(kUser, kPassword, file.c_str()), 0, "reload", file);
   EXPECT_EQ(ZEBC_Adm_Close(kUser, kPassword), 0);
   // Right away: the port is closed by the time the stop is answered.
   EXPECT_EQ(ZEBC_GetVersions(nullptr, 0, nullptr, 0), status::kUnreachable);
@@ -164,8 +161,8 @@ TEST_F(LiveTest, FailedDumpLeavesExistingFilesAlone) {
   if (device) files.push_back((dir_ / "null").string());
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
-    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite);
-    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, file, -7));
+    expect_journalled(ZEBC_Adm_Dump(kUser, kPassword, file.c_str()), status::kCannotWrite, "dump",
+                      file);
   }
   EXPECT_EQ(read_file(dir_ / "plain"), "a file, not a folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder" / "inside"));
@@ -212,12 +209,11 @@ TEST_F(LiveTest, DumpsAreDeterministicAndResetRestoresTheStartData) {
   const std::string at_start = data_now();
   const std::string other = dumpfile::encode({"other", "records", std::string("\0\xff", 2)});
   write_file(dir_ / "other.bin", other);
-  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
-  server_.next_journal_entry();
+  expect_journalled(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0, "reload",
+                    (dir_ / "other.bin").string());
   EXPECT_EQ(data_now(), other);
   EXPECT_EQ(data_now(), other);
-  ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  server_.next_journal_entry();
+  expect_journalled(ZEBC_Adm_Restart(kUser, kPassword), 0, "reset");
   EXPECT_EQ(data_now(), at_start);
 }
 
@@ -227,20 +223,18 @@ TEST_F(LiveTest, StartsFromADataFileAndResetsToIt) {
   start_server({"--data", (dir_ / "start.bin").string()});
   EXPECT_EQ(data_now(), data);
   write_file(dir_ / "other.bin", dumpfile::encode({"other"}));
-  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
-  server_.next_journal_entry();
+  expect_journalled(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0, "reload",
+                    (dir_ / "other.bin").string());
   EXPECT_NE(data_now(), data);
-  ASSERT_EQ(ZEBC_Adm_Restart(kUser, kPassword), 0);
-  server_.next_journal_entry();
+  expect_journalled(ZEBC_Adm_Restart(kUser, kPassword), 0, "reset");
   EXPECT_EQ(data_now(), data);
 }
 
 TEST_F(LiveTest, Latin1FileNamesLandAsUtf8) {
   start_server();
   const std::string latin1 = (dir_ / "caf\xe9.bin").string();
-  ASSERT_EQ(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(),
-            journalled("dump", kUser, dir_.path().string() + "/caf\\xe9.bin", 0));
+  expect_journalled(ZEBC_Adm_Dump(kUser, kPassword, latin1.c_str()), 0, "dump",
+                    dir_.path().string() + "/caf\\xe9.bin");
   EXPECT_TRUE(fs::exists(dir_ / "caf\xc3\xa9.bin"));
   EXPECT_FALSE(fs::exists(latin1));
   EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, latin1.c_str()), 0);
@@ -259,8 +253,8 @@ TEST_F(LiveTest, EveryByteOfATextArrivesAndIsEscapedInTheJournal) {
                : byte >= 0x20 && byte < 0x7f ? std::string(1, char(byte))
                                              : hex;
   }
-  EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, all.c_str()), status::kCannotRead);
-  EXPECT_EQ(server_.next_journal_entry(), journalled("reload", kUser, escaped, -8));
+  expect_journalled(ZEBC_Adm_Reload(kUser, kPassword, all.c_str()), status::kCannotRead, "reload",
+                    escaped);
   EXPECT_EQ(ZEBC_Adm_Restart("a\"b\\c\x01\x7f\xff ~", kPassword), status::kBadCredentials);
   EXPECT_EQ(server_.next_journal_entry(),
             "reset user=\"a\\\"b\\\\c\\x01\\x7f\\xff ~\" file=\"\" status=-6");
