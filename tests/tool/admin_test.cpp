@@ -1,8 +1,5 @@
 #include <climits>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "admin.h"
 #include "fake_test.h"
 

@@ -1,6 +1,3 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "dispatch.h"
 #include "fake_test.h"
 

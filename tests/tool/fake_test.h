@@ -1,6 +1,8 @@
+// What the tables of cases run between the fakes share, GoogleTest and GoogleMock included.
 #ifndef ZEBCMD_TESTS_FAKE_TEST_H
 #define ZEBCMD_TESTS_FAKE_TEST_H
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>

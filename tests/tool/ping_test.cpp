@@ -1,9 +1,6 @@
 #include <algorithm>
 #include <climits>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "fake_test.h"
 #include "ping.h"
 
