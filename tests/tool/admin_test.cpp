@@ -41,8 +41,7 @@ const OutcomeCase kOutcomes[] = {
     {"ReloadHighestCode", run_reload, INT_MAX, admin_call("ZEBC_Adm_Reload", "f"),
      "Reload command failed (Error: 2147483647)\n"},
 };
-INSTANTIATE_TEST_SUITE_P(Outcomes, AdminOutcomeTest, ::testing::ValuesIn(kOutcomes),
-                         fake::ByName());
+INSTANTIATE_TEST_SUITE_P(Outcomes, AdminOutcomeTest, ::testing::ValuesIn(kOutcomes), fake::by_name);
 
 struct FileCase {
   const char* name;
@@ -67,7 +66,7 @@ const FileCase kFiles[] = {{"Ascii", u"C:\\backup\\data.bin", "C:\\backup\\data.
                            {"Cjk", u"\\\u6587\u4ef6\\", "\\  \\"},
                            {"OutsideBmp", u"a\U0001F600b", "a  b"},
                            {"Empty", u"", ""}};
-INSTANTIATE_TEST_SUITE_P(Names, AdminFileTest, ::testing::ValuesIn(kFiles), fake::ByName());
+INSTANTIATE_TEST_SUITE_P(Names, AdminFileTest, ::testing::ValuesIn(kFiles), fake::by_name);
 
 }  // namespace
 }  // namespace zebcmd

@@ -78,7 +78,7 @@ const DispatchCase kDispatchCases[] = {
     {"PingAnswered", cmd(u"-ping", u"1", u"0"),
      opened({"ZEBC_GetVersions|128|128", "message|Ping command successful\n"}), 1},
 };
-INSTANTIATE_TEST_SUITE_P(Paths, DispatchTest, ::testing::ValuesIn(kDispatchCases), fake::ByName());
+INSTANTIATE_TEST_SUITE_P(Paths, DispatchTest, ::testing::ValuesIn(kDispatchCases), fake::by_name);
 
 }  // namespace
 }  // namespace zebcmd

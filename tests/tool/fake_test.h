@@ -19,12 +19,7 @@ class FakeTest : public ::testing::TestWithParam<Case> {
 };
 
 // Names each instance of a table after its case's name field.
-struct ByName {
-  template <typename Case>
-  std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
-    return info.param.name;
-  }
-};
+inline const auto by_name = [](const auto& info) { return std::string(info.param.name); };
 
 }  // namespace fake
 

@@ -83,7 +83,7 @@ const PingCase kPings[] = {
     {"UnparsableMaxTryKeepsTrying", u"many", u"1", 2, tries(3, "1", kSuccess), 1},
     {"NegativeMaxTryKeepsTrying", u"-1", u"1", 2, tries(3, "1", kSuccess), 1},
 };
-INSTANTIATE_TEST_SUITE_P(Loops, PingTest, ::testing::ValuesIn(kPings), fake::ByName());
+INSTANTIATE_TEST_SUITE_P(Loops, PingTest, ::testing::ValuesIn(kPings), fake::by_name);
 
 TEST(PingServerTest, ZeroMaxTryOutlastsAnyPositiveCount) {
   fake::reset();
