@@ -68,6 +68,11 @@ GAVE_UP = [b"Ping command failed\n"]
 FAILURE = b"Ping failure\n"
 
 
+def dumped(name, args, file, shown=None):
+    """A dump into file, which the journal shows as shown where its escapes differ."""
+    return one(name, args, DUMPED, journal=[admin("dump", 0, shown or file)], files=[file])
+
+
 def failed(command, status):
     return [f"{command} command failed (Error: {status})\n".encode()]
 
@@ -91,17 +96,15 @@ CASES = [
     one("reset", ["-reset"], [b"Reset command successful\n"], journal=[admin("reset")]),
     one("reset_fails", ["-reset"], failed("Reset", -5),
         journal=[admin("reset", -5)], server=["--fail", "reset=-5"]),
-    one("dump", ["-dump", "{dir}/data.bin"], DUMPED, journal=[admin("dump", 0, "{dir}/data.bin")],
-        files=["{dir}/data.bin"]),
+    dumped("dump", ["-dump", "{dir}/data.bin"], "{dir}/data.bin"),
     one("dump_fails", ["-dump", "{dir}/data.bin"], failed("Dump", -5),
         journal=[admin("dump", -5, "{dir}/data.bin")], server=["--fail", "dump=-5"]),
     one("dump_into_missing_folder", ["-dump", "{dir}/missing/data.bin"], failed("Dump", -7),
         journal=[admin("dump", -7, "{dir}/missing/data.bin")]),
     one("dump_empty_name", ["-dump", ""], failed("Dump", -7), journal=[admin("dump", -7)]),
-    one("dump_latin1_name", ["-dump", "{dir}/caf\u00e9.bin"], DUMPED,
-        journal=[admin("dump", 0, "{dir}/caf\\xe9.bin")], files=["{dir}/caf\u00e9.bin"]),
-    one("dump_name_beyond_latin1", ["-dump", "{dir}/\u6587\u4ef6.bin"], DUMPED,
-        journal=[admin("dump", 0, "{dir}/  .bin")], files=["{dir}/  .bin"]),
+    dumped("dump_latin1_name", ["-dump", "{dir}/caf\u00e9.bin"], "{dir}/caf\u00e9.bin",
+           "{dir}/caf\\xe9.bin"),
+    dumped("dump_name_beyond_latin1", ["-dump", "{dir}/\u6587\u4ef6.bin"], "{dir}/  .bin"),
     Case("dump_then_reload",
          [Step(["-dump", "{dir}/data.bin"], DUMPED),
           Step(["-reload", "{dir}/data.bin"], [b"Reload command successful\n"])],

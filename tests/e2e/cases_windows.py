@@ -7,7 +7,7 @@ Through the companion, the tail reaches ZEBCmd.exe as the companion passes it on
 
 import e2e
 import runner
-from cases import ANSWERED, DUMPED, STOPPED, UNKNOWN, admin, failed, one, versions
+from cases import ANSWERED, STOPPED, UNKNOWN, admin, dumped, failed, one, versions
 from runner.wine import CompanionTarget, WineTarget
 
 
@@ -27,25 +27,21 @@ WINDOWS_CASES = [
          journal=[admin("dump", -7)]),
     tail("dump_two_quoted_empty_names", '-dump "" ""',
          [b"Dump command failed: input param error\n"]),
-    tail("dump_quoted_name_with_spaces", '-dump "{dir}/my data.bin"', DUMPED,
-         journal=[admin("dump", 0, "{dir}/my data.bin")], files=["{dir}/my data.bin"]),
-    tail("dump_name_quoted_in_part", '-dump {dir}/"my data".bin', DUMPED,
-         journal=[admin("dump", 0, "{dir}/my data.bin")], files=["{dir}/my data.bin"]),
-    tail("dump_unterminated_quote", '-dump "{dir}/open end.bin', DUMPED,
-         journal=[admin("dump", 0, "{dir}/open end.bin")], files=["{dir}/open end.bin"]),
+    dumped("dump_quoted_name_with_spaces", ['-dump "{dir}/my data.bin"'], "{dir}/my data.bin"),
+    dumped("dump_name_quoted_in_part", ['-dump {dir}/"my data".bin'], "{dir}/my data.bin"),
+    dumped("dump_unterminated_quote", ['-dump "{dir}/open end.bin'], "{dir}/open end.bin"),
     # 2n backslashes before a quote: n backslashes, and the quote ends the quoted part.
-    tail("even_backslashes_before_quote", r'-dump "{dir}/a\\"', DUMPED,
-         journal=[admin("dump", 0, r"{dir}/a\\")], files=["{dir}/a\\"]),
-    tail("four_backslashes_before_quote", r'-dump {dir}/b\\\\"c d".bin', DUMPED,
-         journal=[admin("dump", 0, r"{dir}/b\\\\c d.bin")], files=[r"{dir}/b\\c d.bin"]),
+    dumped("even_backslashes_before_quote", [r'-dump "{dir}/a\\"'], "{dir}/a\\", r"{dir}/a\\"),
+    dumped("four_backslashes_before_quote", [r'-dump {dir}/b\\\\"c d".bin'], r"{dir}/b\\c d.bin",
+           r"{dir}/b\\\\c d.bin"),
     # 2n+1 backslashes before a quote: n backslashes and a literal quote.
-    tail("odd_backslashes_before_quote", r'-dump "{dir}/c\\\" e.bin"', DUMPED,
-         journal=[admin("dump", 0, r'{dir}/c\\\" e.bin')], files=[r'{dir}/c\" e.bin']),
-    tail("escaped_quote_outside_quotes", r'-dump {dir}/d\"f.bin', DUMPED,
-         journal=[admin("dump", 0, r'{dir}/d\"f.bin')], files=['{dir}/d"f.bin']),
+    dumped("odd_backslashes_before_quote", [r'-dump "{dir}/c\\\" e.bin"'], r'{dir}/c\" e.bin',
+           r'{dir}/c\\\" e.bin'),
+    dumped("escaped_quote_outside_quotes", [r'-dump {dir}/d\"f.bin'], '{dir}/d"f.bin',
+           r'{dir}/d\"f.bin'),
     # Backslashes not before a quote are plain characters.
-    tail("backslashes_not_before_quote", r"-dump {dir}/e\\g.bin", DUMPED,
-         journal=[admin("dump", 0, r"{dir}/e\\\\g.bin")], files=[r"{dir}/e\\g.bin"]),
+    dumped("backslashes_not_before_quote", [r"-dump {dir}/e\\g.bin"], r"{dir}/e\\g.bin",
+           r"{dir}/e\\\\g.bin"),
 ]
 
 

@@ -60,8 +60,8 @@ CASES = [
 
 def run(case, options):
     name, child, args, output, error, status = case
-    folder = tempfile.mkdtemp(prefix="zebcmd-companion-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="zebcmd-companion-",
+                                     ignore_cleanup_errors=True) as folder:
         companion = shutil.copy(options.companion, folder)
         if child:
             shutil.copy(options.stand_in if child == "stand-in" else options.tool,
@@ -72,8 +72,6 @@ def run(case, options):
         target.program, target.folder = os.path.basename(companion), folder
         messages, _, got_status = target.run(
             args, dict(os.environ, ZEB_SERVER=runner.closed_port_address()))
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
     got = {"standard output": b"".join(m for m in messages if isinstance(m, bytes)),
            "standard error": b"".join(m[1] for m in messages if isinstance(m, tuple))}
     bits = "32-bit" if is_32bit_elf(options.wine) else "64-bit"

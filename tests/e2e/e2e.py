@@ -33,10 +33,23 @@ class NativeTarget:
             handle, log = tempfile.mkstemp(prefix="zebcmd-tool-log-")
             os.close(handle)
             prefix = [word.replace("{log}", log) for word in prefix]
+        command = [as_bytes(word) for word in prefix + [self.tool]] + [as_bytes(a) for a in args]
+        ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        messages = []
         try:
-            messages, stdout, status = self.run_command(
-                [as_bytes(word) for word in prefix + [self.tool]] + [as_bytes(a) for a in args],
-                env)
+            with ours:
+                with theirs:
+                    proc = subprocess.Popen(command,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                            stderr=theirs.fileno(), env=env)
+                reader = threading.Thread(target=read_records, args=(ours, messages))
+                reader.start()
+                with proc:
+                    try:
+                        stdout, _ = proc.communicate(timeout=self.timeout)
+                    finally:
+                        proc.kill()
+                reader.join()
         finally:
             if log:
                 with open(log, "rb") as found:
@@ -44,24 +57,6 @@ class NativeTarget:
                 os.unlink(log)
         if log and report:
             messages.append(("tool prefix log", report))
-        return messages, stdout, status
-
-    def run_command(self, command, env):
-        ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-        messages = []
-        with ours:
-            with theirs:
-                proc = subprocess.Popen(command,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                        stderr=theirs.fileno(), env=env)
-            reader = threading.Thread(target=read_records, args=(ours, messages))
-            reader.start()
-            with proc:
-                try:
-                    stdout, _ = proc.communicate(timeout=self.timeout)
-                finally:
-                    proc.kill()
-            reader.join()
         return messages, stdout, proc.returncode
 
 

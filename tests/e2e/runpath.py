@@ -13,17 +13,12 @@ import runner
 INSTALLED = ("ZEBCmd", "libZEBCli.so")
 
 
-def runpath_entries(path):
+def runpath_problems(path):
     dynamic = subprocess.run(["readelf", "-d", path], capture_output=True, text=True,
                              check=True).stdout
     entries = []
     for found in re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[(.*)\]", dynamic):
         entries += found.split(":")
-    return entries
-
-
-def runpath_problems(path):
-    entries = runpath_entries(path)
     if all(e.startswith("/") or e.startswith("$ORIGIN/") for e in entries):
         return []
     return [f"RUNPATH {entries}"]

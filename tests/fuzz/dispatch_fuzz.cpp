@@ -103,12 +103,9 @@ Expected model(const ArgumentVector& arguments, int outcome, long failures) {
     administer("Reload", admin_call("ZEBC_Adm_Reload", as_c_string(arguments[2])), outcome, &out);
   } else if (word == u"-ping" && count == 4) {
     ping(arguments, failures, &out);
-  } else if (word == u"-dump") {
-    out.events.push_back("message|Dump command failed: input param error\n");
-  } else if (word == u"-reload") {
-    out.events.push_back("message|Reload command failed: input param error\n");
-  } else if (word == u"-ping") {
-    out.events.push_back("message|Ping command failed: input param error\n");
+  } else if (word == u"-dump" || word == u"-reload" || word == u"-ping") {
+    const char* name = word == u"-dump" ? "Dump" : word == u"-reload" ? "Reload" : "Ping";
+    out.events.push_back("message|" + std::string(name) + " command failed: input param error\n");
   } else {
     out.events.push_back("message|Unknown command\n");
   }

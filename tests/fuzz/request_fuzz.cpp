@@ -14,32 +14,20 @@ namespace {
 
 namespace protocol = zeb::protocol;
 
-void check_request(std::string_view payload) {
-  protocol::Request request;
-  request.user = "untouched";
-  const std::int32_t result = protocol::decode_request(payload, &request);
+// decode fills the message whose text *untouched points at; what it accepts, encode must turn
+// back into a frame of the same payload, and what it refuses must leave that text alone.
+template <typename Decode, typename Encode>
+void check_codec(std::string_view payload, std::string* untouched, Decode decode, Encode encode) {
+  *untouched = "untouched";
+  const std::int32_t result = decode();
   FUZZ_CHECK(result == zeb::status::kOk || result == zeb::status::kProtocolError);
   if (result != zeb::status::kOk) {
-    FUZZ_CHECK(request.user == "untouched");
+    FUZZ_CHECK(*untouched == "untouched");
     return;
   }
   std::string frame;
-  FUZZ_CHECK(protocol::encode_request(request, &frame));
+  FUZZ_CHECK(encode(&frame));
   FUZZ_CHECK(frame.size() == protocol::kHeaderSize + payload.size());
-  FUZZ_CHECK(frame.compare(protocol::kHeaderSize, std::string::npos, payload) == 0);
-}
-
-void check_answer(protocol::Op op, std::string_view payload) {
-  protocol::Answer answer;
-  answer.server_version = "untouched";
-  const std::int32_t result = protocol::decode_answer(op, payload, &answer);
-  FUZZ_CHECK(result == zeb::status::kOk || result == zeb::status::kProtocolError);
-  if (result != zeb::status::kOk) {
-    FUZZ_CHECK(answer.server_version == "untouched");
-    return;
-  }
-  std::string frame;
-  FUZZ_CHECK(protocol::encode_answer(op, answer, &frame));
   FUZZ_CHECK(frame.compare(protocol::kHeaderSize, std::string::npos, payload) == 0);
 }
 
@@ -63,8 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       payload = bytes.substr(protocol::kHeaderSize);
       break;
   }
-  check_request(payload);
-  check_answer(protocol::Op::kVersions, payload);
-  check_answer(protocol::Op::kDump, payload);
+  protocol::Request request;
+  check_codec(
+      payload, &request.user, [&] { return protocol::decode_request(payload, &request); },
+      [&](std::string* frame) { return protocol::encode_request(request, frame); });
+  for (protocol::Op op : {protocol::Op::kVersions, protocol::Op::kDump}) {
+    protocol::Answer answer;
+    check_codec(
+        payload, &answer.server_version,
+        [&] { return protocol::decode_answer(op, payload, &answer); },
+        [&](std::string* frame) { return protocol::encode_answer(op, answer, frame); });
+  }
   return 0;
 }

@@ -17,6 +17,12 @@ inline std::string text_bytes(const std::string& text) {
   return u32_bytes(static_cast<std::uint32_t>(text.size())) + text;
 }
 
+// A row of the tables of malformed input: what is wrong with it, and its bytes.
+struct NamedBytes {
+  const char* name;
+  std::string bytes;
+};
+
 inline std::string make_frame(const std::string& payload) {
   return u32_bytes(static_cast<std::uint32_t>(payload.size())) + payload;
 }

@@ -4,30 +4,15 @@
 // they seem. Each test starts its own zebserver on 127.0.0.1.
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <random>
-#include <regex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "dumpfile.h"
 #include "protocol.h"
-#include "status.h"
 #include "support.h"
-#include "zebcli/zebcli.h"
 
 namespace zeb::test {
 namespace {
@@ -119,9 +104,8 @@ TEST_F(FaultTest, RequestOfAClientThatHasGoneIsNotCarriedOut) {
   start_server();
   const std::string other = dumpfile::encode({"other"});
   write_file(dir_ / "other.bin", other);
-  ASSERT_EQ(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0);
-  EXPECT_EQ(server_.next_journal_entry(),
-            journalled("reload", kUser, (dir_ / "other.bin").string(), 0));
+  expect_journalled(ZEBC_Adm_Reload(kUser, kPassword, (dir_ / "other.bin").c_str()), 0, "reload",
+                    (dir_ / "other.bin").string());
   // Held up, as by a long dump, while a client sends a reset and stops waiting.
   ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
   const int fd = dial(server_.port());

@@ -12,6 +12,7 @@
 namespace zeb::protocol {
 namespace {
 
+using test::NamedBytes;
 using test::text_bytes;
 using test::u32_bytes;
 
@@ -56,10 +57,7 @@ TEST(RequestCodec, RefusesMalformedPayloads) {
   // Each case below is one fault away from this valid request.
   Request reference;
   ASSERT_EQ(decode_request("\x04" + credentials + text_bytes("f"), &reference), status::kOk);
-  const struct {
-    const char* name;
-    std::string payload;
-  } cases[] = {
+  const NamedBytes cases[] = {
       {"empty", ""},
       {"opcode zero", std::string(1, '\0')},
       {"opcode past the last", "\x06" + credentials},
@@ -77,7 +75,7 @@ TEST(RequestCodec, RefusesMalformedPayloads) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Request untouched{Op::kStop, "keep", "keep", "keep"};
-    EXPECT_EQ(decode_request(c.payload, &untouched), status::kProtocolError);
+    EXPECT_EQ(decode_request(c.bytes, &untouched), status::kProtocolError);
     EXPECT_EQ(untouched.user, "keep");
   }
 }

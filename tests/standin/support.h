@@ -1,4 +1,5 @@
-// Files, raw sockets and a zebserver child for the tests that run the built server.
+// Files, raw sockets and a zebserver child for the tests that run the built server, and the
+// headers those tests share.
 #ifndef ZEBCMD_TESTS_SUPPORT_H
 #define ZEBCMD_TESTS_SUPPORT_H
 
@@ -336,10 +337,15 @@ class ServerTest : public ::testing::Test {
     ASSERT_TRUE(server_.start_process(std::move(args), dir_ / "journal.txt", launcher));
   }
 
+  // A call by the administrator answered with status, and its request journalled with it.
+  void expect_journalled(int got, int status, const char* request, const std::string& file = "") {
+    EXPECT_EQ(got, status);
+    EXPECT_EQ(server_.next_journal_entry(), journalled(request, kUser, file, status));
+  }
+
   // The server's data as dump bytes; consumes the dump's journal line.
   std::string data_now() {
-    EXPECT_EQ(ZEBC_Adm_Dump(kUser, kPassword, snapshot_.c_str()), 0);
-    EXPECT_EQ(server_.next_journal_entry(), journalled("dump", kUser, snapshot_, 0));
+    expect_journalled(ZEBC_Adm_Dump(kUser, kPassword, snapshot_.c_str()), 0, "dump", snapshot_);
     return read_file(snapshot_);
   }
 
@@ -355,10 +361,9 @@ class ServerTest : public ::testing::Test {
     for (const Refusal& refusal : refusals) {
       SCOPED_TRACE(refusal.file);
       const Clock::time_point start = Clock::now();
-      EXPECT_EQ(ZEBC_Adm_Reload(kUser, kPassword, refusal.file.c_str()), refusal.status);
+      const int got = ZEBC_Adm_Reload(kUser, kPassword, refusal.file.c_str());
       EXPECT_LT(Clock::now() - start, 3s);
-      EXPECT_EQ(server_.next_journal_entry(),
-                journalled("reload", kUser, refusal.file, refusal.status));
+      expect_journalled(got, refusal.status, "reload", refusal.file);
       EXPECT_TRUE(data_now() == before);
     }
   }

@@ -1,8 +1,5 @@
 #include <climits>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "admin.h"
 #include "fake_test.h"
 
@@ -29,26 +26,22 @@ TEST_P(AdminOutcomeTest, OneCallOneMessageStatusZero) {
   EXPECT_THAT(fake::events, ElementsAre(c.call, std::string("message|") + c.message));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, AdminOutcomeTest,
-    ::testing::Values(
-        OutcomeCase{"ResetSucceeds", run_reset, 0, admin_call("ZEBC_Adm_Restart"),
-                    "Reset command successful\n"},
-        OutcomeCase{"StopSucceeds", run_stop, 0, admin_call("ZEBC_Adm_Close"),
-                    "Stop command successful\n"},
-        OutcomeCase{"DumpSucceeds", run_dump, 0, admin_call("ZEBC_Adm_Dump", "f"),
-                    "Dump command successful\n"},
-        OutcomeCase{"ReloadSucceeds", run_reload, 0, admin_call("ZEBC_Adm_Reload", "f"),
-                    "Reload command successful\n"},
-        OutcomeCase{"DumpNegativeCode", run_dump, -5, admin_call("ZEBC_Adm_Dump", "f"),
-                    "Dump command failed (Error: -5)\n"},
-        OutcomeCase{"StopPositiveCode", run_stop, 12, admin_call("ZEBC_Adm_Close"),
-                    "Stop command failed (Error: 12)\n"},
-        OutcomeCase{"ResetLowestCode", run_reset, INT_MIN, admin_call("ZEBC_Adm_Restart"),
-                    "Reset command failed (Error: -2147483648)\n"},
-        OutcomeCase{"ReloadHighestCode", run_reload, INT_MAX, admin_call("ZEBC_Adm_Reload", "f"),
-                    "Reload command failed (Error: 2147483647)\n"}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+const OutcomeCase kOutcomes[] = {
+    {"ResetSucceeds", run_reset, 0, admin_call("ZEBC_Adm_Restart"), "Reset command successful\n"},
+    {"StopSucceeds", run_stop, 0, admin_call("ZEBC_Adm_Close"), "Stop command successful\n"},
+    {"DumpSucceeds", run_dump, 0, admin_call("ZEBC_Adm_Dump", "f"), "Dump command successful\n"},
+    {"ReloadSucceeds", run_reload, 0, admin_call("ZEBC_Adm_Reload", "f"),
+     "Reload command successful\n"},
+    {"DumpNegativeCode", run_dump, -5, admin_call("ZEBC_Adm_Dump", "f"),
+     "Dump command failed (Error: -5)\n"},
+    {"StopPositiveCode", run_stop, 12, admin_call("ZEBC_Adm_Close"),
+     "Stop command failed (Error: 12)\n"},
+    {"ResetLowestCode", run_reset, INT_MIN, admin_call("ZEBC_Adm_Restart"),
+     "Reset command failed (Error: -2147483648)\n"},
+    {"ReloadHighestCode", run_reload, INT_MAX, admin_call("ZEBC_Adm_Reload", "f"),
+     "Reload command failed (Error: 2147483647)\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Outcomes, AdminOutcomeTest, ::testing::ValuesIn(kOutcomes), fake::by_name);
 
 struct FileCase {
   const char* name;
@@ -68,13 +61,12 @@ TEST_P(AdminFileTest, DumpAndReloadPassTheNarrowedName) {
                   admin_call("ZEBC_Adm_Reload", c.passed), "message|Reload command successful\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, AdminFileTest,
-    ::testing::Values(FileCase{"Ascii", u"C:\\backup\\data.bin", "C:\\backup\\data.bin"},
-                      FileCase{"Latin1", u"/tmp/caf\u00e9.bin", "/tmp/caf\xe9.bin"},
-                      FileCase{"Cjk", u"\\\u6587\u4ef6\\", "\\  \\"},
-                      FileCase{"OutsideBmp", u"a\U0001F600b", "a  b"}, FileCase{"Empty", u"", ""}),
-    [](const ::testing::TestParamInfo<FileCase>& info) { return info.param.name; });
+const FileCase kFiles[] = {{"Ascii", u"C:\\backup\\data.bin", "C:\\backup\\data.bin"},
+                           {"Latin1", u"/tmp/caf\u00e9.bin", "/tmp/caf\xe9.bin"},
+                           {"Cjk", u"\\\u6587\u4ef6\\", "\\  \\"},
+                           {"OutsideBmp", u"a\U0001F600b", "a  b"},
+                           {"Empty", u"", ""}};
+INSTANTIATE_TEST_SUITE_P(Names, AdminFileTest, ::testing::ValuesIn(kFiles), fake::by_name);
 
 }  // namespace
 }  // namespace zebcmd

@@ -1,6 +1,3 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "dispatch.h"
 #include "fake_test.h"
 
@@ -33,7 +30,7 @@ struct DispatchCase {
   const char* name;
   std::optional<ArgumentVector> arguments;
   std::vector<std::string> events;
-  int status;
+  int status = 0;
 };
 
 using DispatchTest = fake::FakeTest<DispatchCase>;
@@ -44,51 +41,44 @@ TEST_P(DispatchTest, WritesExpectedMessagesAndCalls) {
   EXPECT_THAT(fake::events, ElementsAreArray(c.events));
 }
 
+// The program's own name, then the words given.
+template <typename... Words>
+ArgumentVector cmd(Words... words) {
+  return {u"ZEBCmd", words...};
+}
+
 const std::string kDumpCountError = "message|Dump command failed: input param error\n";
 const std::string kReloadCountError = "message|Reload command failed: input param error\n";
 const std::string kPingCountError = "message|Ping command failed: input param error\n";
 const std::string kUnknown = "message|Unknown command\n";
+const std::string kDumped = "message|Dump command successful\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, DispatchTest,
-    ::testing::Values(
-        DispatchCase{"UnsplittableLine", std::nullopt, kUsageEvents, 0},
-        DispatchCase{"NoCommandWord", ArgumentVector{u"ZEBCmd"}, kUsageEvents, 0},
-        DispatchCase{"EmptyVector", ArgumentVector{}, kUsageEvents, 0},
-        DispatchCase{"UpperCaseWord", ArgumentVector{u"ZEBCmd", u"-STOP"}, opened({kUnknown}), 0},
-        DispatchCase{"EmptyWord", ArgumentVector{u"ZEBCmd", u""}, opened({kUnknown}), 0},
-        DispatchCase{"Abbreviation", ArgumentVector{u"ZEBCmd", u"-st"}, opened({kUnknown}), 0},
-        DispatchCase{"TrailingSpace", ArgumentVector{u"ZEBCmd", u"-stop "}, opened({kUnknown}), 0},
-        DispatchCase{"NoDash", ArgumentVector{u"ZEBCmd", u"stop"}, opened({kUnknown}), 0},
-        DispatchCase{
-            "StopIgnoresExtraWords", ArgumentVector{u"ZEBCmd", u"-stop", u"now", u"please"},
-            opened({admin_call("ZEBC_Adm_Close"), "message|Stop command successful\n"}), 0},
-        DispatchCase{"ResetIgnoresExtraWords", ArgumentVector{u"ZEBCmd", u"-reset", u"x"},
-                     opened({admin_call("ZEBC_Adm_Restart"), "message|Reset command successful\n"}),
-                     0},
-        DispatchCase{"DumpAlone", ArgumentVector{u"ZEBCmd", u"-dump"}, opened({kDumpCountError}),
-                     0},
-        DispatchCase{"DumpTwoFiles", ArgumentVector{u"ZEBCmd", u"-dump", u"a", u"b"},
-                     opened({kDumpCountError}), 0},
-        DispatchCase{"ReloadAlone", ArgumentVector{u"ZEBCmd", u"-reload"},
-                     opened({kReloadCountError}), 0},
-        DispatchCase{"ReloadTwoFiles", ArgumentVector{u"ZEBCmd", u"-reload", u"a", u"b"},
-                     opened({kReloadCountError}), 0},
-        DispatchCase{"PingOneNumber", ArgumentVector{u"ZEBCmd", u"-ping", u"1"},
-                     opened({kPingCountError}), 0},
-        DispatchCase{"PingThreeNumbers", ArgumentVector{u"ZEBCmd", u"-ping", u"1", u"2", u"3"},
-                     opened({kPingCountError}), 0},
-        DispatchCase{"DumpEmptyFile", ArgumentVector{u"ZEBCmd", u"-dump", u""},
-                     opened({admin_call("ZEBC_Adm_Dump", ""), "message|Dump command successful\n"}),
-                     0},
-        DispatchCase{"DumpFileWithSpaces",
-                     ArgumentVector{u"ZEBCmd", u"-dump", u"C:\\My Backups\\data.bin"},
-                     opened({admin_call("ZEBC_Adm_Dump", "C:\\My Backups\\data.bin"),
-                             "message|Dump command successful\n"}),
-                     0},
-        DispatchCase{"PingAnswered", ArgumentVector{u"ZEBCmd", u"-ping", u"1", u"0"},
-                     opened({"ZEBC_GetVersions|128|128", "message|Ping command successful\n"}), 1}),
-    [](const ::testing::TestParamInfo<DispatchCase>& info) { return info.param.name; });
+const DispatchCase kDispatchCases[] = {
+    {"UnsplittableLine", std::nullopt, kUsageEvents},
+    {"NoCommandWord", cmd(), kUsageEvents},
+    {"EmptyVector", ArgumentVector{}, kUsageEvents},
+    {"UpperCaseWord", cmd(u"-STOP"), opened({kUnknown})},
+    {"EmptyWord", cmd(u""), opened({kUnknown})},
+    {"Abbreviation", cmd(u"-st"), opened({kUnknown})},
+    {"TrailingSpace", cmd(u"-stop "), opened({kUnknown})},
+    {"NoDash", cmd(u"stop"), opened({kUnknown})},
+    {"StopIgnoresExtraWords", cmd(u"-stop", u"now", u"please"),
+     opened({admin_call("ZEBC_Adm_Close"), "message|Stop command successful\n"})},
+    {"ResetIgnoresExtraWords", cmd(u"-reset", u"x"),
+     opened({admin_call("ZEBC_Adm_Restart"), "message|Reset command successful\n"})},
+    {"DumpAlone", cmd(u"-dump"), opened({kDumpCountError})},
+    {"DumpTwoFiles", cmd(u"-dump", u"a", u"b"), opened({kDumpCountError})},
+    {"ReloadAlone", cmd(u"-reload"), opened({kReloadCountError})},
+    {"ReloadTwoFiles", cmd(u"-reload", u"a", u"b"), opened({kReloadCountError})},
+    {"PingOneNumber", cmd(u"-ping", u"1"), opened({kPingCountError})},
+    {"PingThreeNumbers", cmd(u"-ping", u"1", u"2", u"3"), opened({kPingCountError})},
+    {"DumpEmptyFile", cmd(u"-dump", u""), opened({admin_call("ZEBC_Adm_Dump", ""), kDumped})},
+    {"DumpFileWithSpaces", cmd(u"-dump", u"C:\\My Backups\\data.bin"),
+     opened({admin_call("ZEBC_Adm_Dump", "C:\\My Backups\\data.bin"), kDumped})},
+    {"PingAnswered", cmd(u"-ping", u"1", u"0"),
+     opened({"ZEBC_GetVersions|128|128", "message|Ping command successful\n"}), 1},
+};
+INSTANTIATE_TEST_SUITE_P(Paths, DispatchTest, ::testing::ValuesIn(kDispatchCases), fake::by_name);
 
 }  // namespace
 }  // namespace zebcmd

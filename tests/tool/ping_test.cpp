@@ -1,9 +1,5 @@
 #include <algorithm>
 #include <climits>
-#include <cstring>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "fake_test.h"
 #include "ping.h"
@@ -41,8 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct PingCase {
   const char* name;
-  const char* max_try;
-  const char* try_interval;
+  const char16_t* max_try;
+  const char16_t* try_interval;
   long failures;  // version queries that fail before an answer; negative: never answered
   std::vector<std::string> events;
   int status;
@@ -53,10 +49,7 @@ using PingTest = fake::FakeTest<PingCase>;
 TEST_P(PingTest, TriesPausesAndReports) {
   const PingCase& c = GetParam();
   fake::versions_failures = c.failures;
-  const ArgumentVector arguments{
-      u"ZEBCmd", u"-ping", std::u16string(c.max_try, c.max_try + strlen(c.max_try)),
-      std::u16string(c.try_interval, c.try_interval + strlen(c.try_interval))};
-  EXPECT_EQ(run_ping(arguments), c.status);
+  EXPECT_EQ(run_ping(ArgumentVector{u"ZEBCmd", u"-ping", c.max_try, c.try_interval}), c.status);
   EXPECT_THAT(fake::events, ElementsAreArray(c.events));
 }
 
@@ -74,24 +67,23 @@ std::vector<std::string> tries(int count, const std::string& pause, const std::s
   return events;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loops, PingTest,
-    ::testing::Values(
-        PingCase{"OneTryServerDown", "1", "500", -1, tries(1, "500", kFailed), 0},
-        PingCase{"AnsweredAtOnce", "3", "100", 0, tries(1, "100", kSuccess), 1},
-        PingCase{"AnsweredAtSecondTry", "3", "100", 1, tries(2, "100", kSuccess), 1},
-        PingCase{"ThreeTriesServerDown", "3", "100", -1, tries(3, "100", kFailed), 0},
-        PingCase{"TwoTriesOnePause", "2", "250", -1, tries(2, "250", kFailed), 0},
-        PingCase{"AnsweredAtLastTry", "2", "5", 1, tries(2, "5", kSuccess), 1},
-        PingCase{"TrailingLetterIgnored", "3x", "+20", -1, tries(3, "20", kFailed), 0},
-        PingCase{"ZeroIntervalStillPauses", "2", "-0", -1, tries(2, "0", kFailed), 0},
-        PingCase{"NegativeIntervalPausesZero", "2", "-50", -1, tries(2, "0", kFailed), 0},
-        PingCase{"OversizedIntervalPausesZero", "2", "2147483648", -1, tries(2, "0", kFailed), 0},
-        PingCase{"LargestInterval", "2", "2147483647", -1, tries(2, "2147483647", kFailed), 0},
-        PingCase{"ZeroMaxTryKeepsTrying", "0", "1", 3, tries(4, "1", kSuccess), 1},
-        PingCase{"UnparsableMaxTryKeepsTrying", "many", "1", 2, tries(3, "1", kSuccess), 1},
-        PingCase{"NegativeMaxTryKeepsTrying", "-1", "1", 2, tries(3, "1", kSuccess), 1}),
-    [](const ::testing::TestParamInfo<PingCase>& info) { return info.param.name; });
+const PingCase kPings[] = {
+    {"OneTryServerDown", u"1", u"500", -1, tries(1, "500", kFailed), 0},
+    {"AnsweredAtOnce", u"3", u"100", 0, tries(1, "100", kSuccess), 1},
+    {"AnsweredAtSecondTry", u"3", u"100", 1, tries(2, "100", kSuccess), 1},
+    {"ThreeTriesServerDown", u"3", u"100", -1, tries(3, "100", kFailed), 0},
+    {"TwoTriesOnePause", u"2", u"250", -1, tries(2, "250", kFailed), 0},
+    {"AnsweredAtLastTry", u"2", u"5", 1, tries(2, "5", kSuccess), 1},
+    {"TrailingLetterIgnored", u"3x", u"+20", -1, tries(3, "20", kFailed), 0},
+    {"ZeroIntervalStillPauses", u"2", u"-0", -1, tries(2, "0", kFailed), 0},
+    {"NegativeIntervalPausesZero", u"2", u"-50", -1, tries(2, "0", kFailed), 0},
+    {"OversizedIntervalPausesZero", u"2", u"2147483648", -1, tries(2, "0", kFailed), 0},
+    {"LargestInterval", u"2", u"2147483647", -1, tries(2, "2147483647", kFailed), 0},
+    {"ZeroMaxTryKeepsTrying", u"0", u"1", 3, tries(4, "1", kSuccess), 1},
+    {"UnparsableMaxTryKeepsTrying", u"many", u"1", 2, tries(3, "1", kSuccess), 1},
+    {"NegativeMaxTryKeepsTrying", u"-1", u"1", 2, tries(3, "1", kSuccess), 1},
+};
+INSTANTIATE_TEST_SUITE_P(Loops, PingTest, ::testing::ValuesIn(kPings), fake::by_name);
 
 TEST(PingServerTest, ZeroMaxTryOutlastsAnyPositiveCount) {
   fake::reset();

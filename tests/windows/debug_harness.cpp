@@ -13,10 +13,8 @@
 //   stderr HEX        everything the program wrote to its standard error
 //   exit CODE         the program's exit code, always the last line
 // Exits with 0 when the program ran to its end, 2 on bad usage or a failure of its own.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "debug_relay.h"
+#include "win32_text.h"
 
 #include <shellapi.h>
 
@@ -24,9 +22,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "debug_relay.h"
-#include "win32_text.h"
 
 namespace {
 

@@ -5,10 +5,7 @@
 // Usage: version_check [PROGRAM ...]   (default: both programs beside this one)
 // Each program is known by its file name. Prints each difference and exits with 1 if there is
 // any, 2 if a resource cannot be read.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "win32_text.h"
 
 #include <shellapi.h>
 
@@ -17,8 +14,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "win32_text.h"
 
 namespace {
 
@@ -44,20 +39,16 @@ constexpr StringEntry kStrings[] = {
     {L"LegalCopyright", L"Copyright (C) 2026 ZEBCmd developers"},
 };
 
+// Each program's own strings; OriginalFilename is its file name.
 struct Program {
   const wchar_t* file;
-  StringEntry own[3];
+  const wchar_t* description;
+  const wchar_t* internal_name;
 };
 
 constexpr Program kPrograms[] = {
-    {L"ZEBCmd.exe",
-     {{L"FileDescription", L"ZEBCmd"},
-      {L"InternalName", L"ZEBCmd"},
-      {L"OriginalFilename", L"ZEBCmd.exe"}}},
-    {L"ZEBCmdCon.exe",
-     {{L"FileDescription", L"ZEBCmd console companion"},
-      {L"InternalName", L"ZEBCmdCon"},
-      {L"OriginalFilename", L"ZEBCmdCon.exe"}}},
+    {L"ZEBCmd.exe", L"ZEBCmd", L"ZEBCmd"},
+    {L"ZEBCmdCon.exe", L"ZEBCmd console companion", L"ZEBCmdCon"},
 };
 
 // What each manifest must say: never elevated, and written for Windows 7, 8, 8.1 and 10/11.
@@ -107,7 +98,9 @@ class Checker {
 
   void check_strings(const Program& program) {
     for (const StringEntry& entry : kStrings) check_string(entry);
-    for (const StringEntry& entry : program.own) check_string(entry);
+    check_string({L"FileDescription", program.description});
+    check_string({L"InternalName", program.internal_name});
+    check_string({L"OriginalFilename", program.file});
   }
 
   // The manifest as the loader finds it: resource 1 of type RT_MANIFEST.
