@@ -1,3 +1,5 @@
+#include "server_loop.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,7 +15,6 @@
 #include <cstring>
 #include <vector>
 
-#include "server.h"
 #include "status.h"
 
 namespace zeb::server {
