@@ -1,4 +1,4 @@
-// The server's journal of requests.
+// zebserver's journal of requests.
 #ifndef ZEB_STANDIN_SERVER_JOURNAL_H
 #define ZEB_STANDIN_SERVER_JOURNAL_H
 
