@@ -90,9 +90,9 @@ function(zebcli_cleanup dll gendef out)
   set(${out} "${seen}" PARENT_SCOPE)
 endfunction()
 
-# Defines the imported target ZEBCli::ZEBCli for DLL, and in ZEBCMD_CLIENT_DEFINITIONS the
-# calling convention that callers must declare. CALL is "cdecl", "stdcall" or empty (detect).
-function(zebcli_import_dll dll call)
+# Stops the configure unless DLL is a file, CALL a convention this build knows, and MinGW-w64's
+# tools for import libraries are found (ZEBCMD_GENDEF, ZEBCMD_DLLTOOL).
+function(zebcli_check_request dll call)
   if(NOT EXISTS "${dll}")
     message(FATAL_ERROR "ZEBCMD_ZEBCLI_DLL: no file ${dll}")
   endif()
@@ -105,9 +105,10 @@ function(zebcli_import_dll dll call)
     message(FATAL_ERROR "Building from a DLL needs gendef and dlltool (Debian: mingw-w64-tools "
                         "and binutils-mingw-w64; scripts/install-deps --windows)")
   endif()
-  get_filename_component(dll_name "${dll}" NAME)
+endfunction()
 
-  set(program_bits ${ZEBCMD_WINDOWS_BITS})
+# Stops the configure unless DLL is an x86 DLL of the bitness of the programs this build makes.
+function(zebcli_check_bits dll program_bits)
   zebcli_bits("${dll}" dll_bits)
   if(NOT dll_bits)
     message(FATAL_ERROR "${dll}: not an x86 Windows DLL, 32-bit or 64-bit.")
@@ -116,10 +117,13 @@ function(zebcli_import_dll dll call)
                         "programs, which load only a ${program_bits}-bit ZEBCli.dll. Give the "
                         "vendor's ${program_bits}-bit ZEBCli.dll.")
   endif()
-  zebcli_exports("${dll}" exports own_name)
+endfunction()
 
-  # decorated: the stdcall names callers use; def_lines: the import library's .def lines, each
-  # mapping such a name to what the DLL exports where the two differ.
+# Sorts the seven functions by how EXPORTS name them. decorated: the stdcall names callers use;
+# def_lines: the import library's .def lines, each mapping such a name to what the DLL exports
+# where the two differ; underscored: ON where those exports begin with "_"; plain: the names
+# exported undecorated; missing: the names not exported at all.
+function(zebcli_sort_exports exports program_bits)
   set(plain)
   set(decorated)
   set(def_lines)
@@ -141,6 +145,12 @@ function(zebcli_import_dll dll call)
       list(APPEND missing ${name})
     endif()
   endforeach()
+  return(PROPAGATE plain decorated def_lines missing underscored)
+endfunction()
+
+# Stops the configure for a DLL that lacks some of the functions (MISSING), with the exports
+# that show a convention with arguments in registers where a 32-bit DLL has them.
+function(zebcli_refuse_missing dll program_bits exports missing)
   # Names that show a convention with arguments in registers: "@ZEBC_Init@0" (__fastcall), or
   # a C++ name whose code after "@@" says __fastcall (I) or, for a member function, thiscall (E).
   set(in_registers)
@@ -157,7 +167,52 @@ function(zebcli_import_dll dll call)
     list(JOIN missing ", " missing)
     zebcli_refuse("${dll}" "does not export ${missing}: it is not this server's client library.")
   endif()
+endfunction()
 
+# The convention of a 32-bit DLL exporting the PLAIN names, told by gendef from its code unless
+# CALL gives it. Sets convention (as configure reports it), names (the .def file's export lines)
+# and kill_at (dlltool's option that maps decorated names to plain exports, or empty).
+function(zebcli_plain_convention dll call plain)
+  zebcli_cleanup("${dll}" "${ZEBCMD_GENDEF}" cleanup)
+  if("registers" IN_LIST cleanup)
+    zebcli_refuse_registers("${dll}" "its functions take fewer bytes off the stack than "
+                                     "their arguments fill (gendef)")
+  endif()
+  set(detected)
+  if(cleanup STREQUAL "callee")
+    set(detected stdcall)
+  elseif(cleanup STREQUAL "caller")
+    set(detected cdecl)
+  endif()
+  if(NOT call AND NOT detected)
+    zebcli_refuse("${dll}" "its calling convention cannot be told from its code. Set "
+                           "ZEBCMD_ZEBCLI_CALL=cdecl or stdcall as its vendor documents it.")
+  elseif(call AND detected AND NOT call STREQUAL detected)
+    message(WARNING "${dll}: its code looks like ${detected}; building for ${call}, as "
+                    "ZEBCMD_ZEBCLI_CALL says")
+  elseif(NOT call)
+    set(call ${detected})
+    set(detected_here ON)
+  endif()
+  set(kill_at)
+  if(call STREQUAL "stdcall")
+    set(convention "__stdcall, plain names")
+    # Callers use the decorated names; the import library maps them to the plain exports.
+    set(names ${ZEBCLI_FUNCTIONS})
+    set(kill_at --kill-at)
+  else()
+    set(convention "__cdecl")
+    set(names ${plain})
+  endif()
+  if(NOT detected_here)
+    string(APPEND convention " (ZEBCMD_ZEBCLI_CALL)")
+  endif()
+  return(PROPAGATE convention names kill_at)
+endfunction()
+
+# The convention of a DLL whose exports zebcli_sort_exports sorted: sets convention, names and
+# kill_at as zebcli_plain_convention does.
+function(zebcli_convention dll call program_bits plain decorated def_lines underscored)
   set(kill_at)
   if(program_bits EQUAL 64)
     set(convention "the x64 convention")
@@ -176,41 +231,13 @@ function(zebcli_import_dll dll call)
     endif()
     set(names ${def_lines})
   else()
-    zebcli_cleanup("${dll}" "${ZEBCMD_GENDEF}" cleanup)
-    if("registers" IN_LIST cleanup)
-      zebcli_refuse_registers("${dll}" "its functions take fewer bytes off the stack than "
-                                       "their arguments fill (gendef)")
-    endif()
-    set(detected)
-    if(cleanup STREQUAL "callee")
-      set(detected stdcall)
-    elseif(cleanup STREQUAL "caller")
-      set(detected cdecl)
-    endif()
-    if(NOT call AND NOT detected)
-      zebcli_refuse("${dll}" "its calling convention cannot be told from its code. Set "
-                             "ZEBCMD_ZEBCLI_CALL=cdecl or stdcall as its vendor documents it.")
-    elseif(call AND detected AND NOT call STREQUAL detected)
-      message(WARNING "${dll}: its code looks like ${detected}; building for ${call}, as "
-                      "ZEBCMD_ZEBCLI_CALL says")
-    elseif(NOT call)
-      set(call ${detected})
-      set(detected_here ON)
-    endif()
-    if(call STREQUAL "stdcall")
-      set(convention "__stdcall, plain names")
-      # Callers use the decorated names; the import library maps them to the plain exports.
-      set(names ${ZEBCLI_FUNCTIONS})
-      set(kill_at --kill-at)
-    else()
-      set(convention "__cdecl")
-      set(names ${plain})
-    endif()
-    if(NOT detected_here)
-      string(APPEND convention " (ZEBCMD_ZEBCLI_CALL)")
-    endif()
+    zebcli_plain_convention("${dll}" "${call}" "${plain}")
   endif()
-  set(folder ${CMAKE_BINARY_DIR}/zebcli-import)
+  return(PROPAGATE convention names kill_at)
+endfunction()
+
+# Makes FOLDER/libZEBCli.dll.a from the .def file's export lines NAMES.
+function(zebcli_write_import_library folder names kill_at)
   file(MAKE_DIRECTORY ${folder})
   list(JOIN names "\n" lines)
   # The loader looks for an import by that name beside the program, whatever the vendor's file
@@ -218,8 +245,11 @@ function(zebcli_import_dll dll call)
   file(WRITE ${folder}/ZEBCli.def "LIBRARY \"ZEBCli.dll\"\nEXPORTS\n${lines}\n")
   zebcli_run(ignored ${ZEBCMD_DLLTOOL} ${kill_at} -d ${folder}/ZEBCli.def
              -l ${folder}/libZEBCli.dll.a)
-  # Reconfigures when the DLL changes, so that the import library follows it.
-  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dll}")
+endfunction()
+
+# Tells what configure found in DLL, and the name it must have when its own differs.
+function(zebcli_report dll own_name convention)
+  get_filename_component(dll_name "${dll}" NAME)
   list(LENGTH ZEBCLI_FUNCTIONS count)
   message(STATUS "${dll_name}: ${count} functions, ${convention}")
   string(TOLOWER "${dll_name};${own_name}" file_and_own_name)
@@ -227,6 +257,24 @@ function(zebcli_import_dll dll call)
     message(STATUS "${dll_name} (export directory: ${own_name}): ZEBCmd.exe imports it as "
                    "ZEBCli.dll, the name it must have beside ZEBCmd.exe")
   endif()
+endfunction()
+
+# Defines the imported target ZEBCli::ZEBCli for DLL, and in ZEBCMD_CLIENT_DEFINITIONS the
+# calling convention that callers must declare. CALL is "cdecl", "stdcall" or empty (detect).
+function(zebcli_import_dll dll call)
+  zebcli_check_request("${dll}" "${call}")
+  set(program_bits ${ZEBCMD_WINDOWS_BITS})
+  zebcli_check_bits("${dll}" ${program_bits})
+  zebcli_exports("${dll}" exports own_name)
+  zebcli_sort_exports("${exports}" ${program_bits})
+  zebcli_refuse_missing("${dll}" ${program_bits} "${exports}" "${missing}")
+  zebcli_convention("${dll}" "${call}" ${program_bits} "${plain}" "${decorated}" "${def_lines}"
+                    ${underscored})
+  set(folder ${CMAKE_BINARY_DIR}/zebcli-import)
+  zebcli_write_import_library(${folder} "${names}" "${kill_at}")
+  # Reconfigures when the DLL changes, so that the import library follows it.
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dll}")
+  zebcli_report("${dll}" "${own_name}" "${convention}")
 
   add_library(ZEBCli::ZEBCli SHARED IMPORTED GLOBAL)
   set_target_properties(ZEBCli::ZEBCli PROPERTIES

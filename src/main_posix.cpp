@@ -1,4 +1,5 @@
 #include "dispatch.h"
+#include "platform_posix.h"
 
 int main(int argc, char** argv) {
   zebcmd::platform::prepare_process();

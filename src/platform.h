@@ -24,11 +24,6 @@ void debug_message(const std::string& text);
 // Pauses the calling thread; 0 only gives up the rest of its time slice.
 void pause(std::uint32_t milliseconds);
 
-// Once, at start, by the POSIX entry: descriptors 0, 1 and 2 open (on the null device where
-// they were closed, or on the root folder where that cannot be opened) and SIGPIPE ignored.
-// A Windows GUI program has neither to prepare. Tests name a null device that fails.
-void prepare_process(const char* null_device = "/dev/null");
-
 }  // namespace platform
 }  // namespace zebcmd
 

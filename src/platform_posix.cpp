@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "platform.h"
+#include "platform_posix.h"
 #include "utf8.h"
 
 namespace zebcmd::platform {

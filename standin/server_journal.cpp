@@ -1,3 +1,5 @@
+#include "server_journal.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -11,8 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-
-#include "server.h"
 
 namespace zeb::server {
 namespace {

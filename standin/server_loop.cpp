@@ -1,3 +1,5 @@
+#include "server_loop.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,7 +15,6 @@
 #include <cstring>
 #include <vector>
 
-#include "server.h"
 #include "status.h"
 
 namespace zeb::server {
@@ -116,6 +117,22 @@ class Loop {
   int run();
 
  private:
+  // Where poll() reports on the signal pipe, the listener and the journal; the connections
+  // follow in order.
+  static constexpr std::size_t kSignalEntry = 0;
+  static constexpr std::size_t kListenerEntry = 1;
+  static constexpr std::size_t kFirstConnectionEntry = 3;
+
+  // What poll() watches this round: the listener only while accepting is not paused.
+  void list_descriptors(Clock::time_point now, std::vector<pollfd>* entries) const;
+  // Reads from or writes to each connection poll() reported on.
+  void serve_ready(const std::vector<pollfd>& entries);
+  // Ends the connections past their deadline.
+  void end_overdue(Clock::time_point now);
+  // Closes and forgets the connections that are done.
+  void close_done();
+  // Closes every descriptor and gives held journal lines their time to leave.
+  void shut_down();
   void accept_all();
   void read_from(Connection* connection);
   void write_to(Connection* connection);
@@ -138,54 +155,74 @@ int Loop::run() {
     // One reading of the clock: a pause that ends between two readings would leave the
     // listener out of the poll with no timeout to bring it back.
     const Clock::time_point round_start = Clock::now();
-    const bool accepting = round_start >= accept_paused_until_;
-    entries.assign({{g_signal_pipe[0], POLLIN, 0},
-                    {accepting ? listener_ : -1, POLLIN, 0},
-                    {journal_->held_descriptor(), POLLOUT, 0}});
-    for (const Connection& connection : connections_) {
-      entries.push_back(
-          {connection.fd, static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
-    }
+    list_descriptors(round_start, &entries);
     int ready = poll(entries.data(), entries.size(), poll_timeout(round_start));
     if (ready < 0 && errno != EINTR) {
       std::perror("zebserver: poll");
       return 1;
     }
-    if (ready > 0 && entries[0].revents != 0) break;
+    if (ready > 0 && entries[kSignalEntry].revents != 0) break;
     // Every round: a pipe the journal waits on to drain wakes poll() only by its timeout.
     journal_->flush_held();
     Clock::time_point now = Clock::now();
-    // Entries line up with the connections that existed before this round's accepts.
-    for (std::size_t i = 0; ready > 0 && i + 3 < entries.size() && !stopped_; ++i) {
-      Connection& connection = connections_[i];
-      if (entries[i + 3].revents == 0) continue;
-      if (connection.answered) {
-        write_to(&connection);
-      } else {
-        read_from(&connection);
-      }
-    }
-    for (Connection& connection : connections_) {
-      if (connection.done || now < connection.deadline) continue;
-      // Bytes without a whole frame: a truncated request worth a journal line.
-      if (!connection.answered && !connection.received.empty()) refuse(&connection);
-      connection.done = true;
-    }
-    for (Connection& connection : connections_) {
-      if (!connection.done) continue;
-      close(connection.fd);
-      // A descriptor is free again: what waits is accepted now, not after the pause.
-      accept_paused_until_ = {};
-    }
-    connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
-                                      [](const Connection& c) { return c.done; }),
-                       connections_.end());
-    if (!stopped_ && ready > 0 && entries[1].revents != 0) accept_all();
+    if (ready > 0) serve_ready(entries);
+    end_overdue(now);
+    close_done();
+    if (!stopped_ && ready > 0 && entries[kListenerEntry].revents != 0) accept_all();
   }
+  shut_down();
+  return 0;
+}
+
+void Loop::list_descriptors(Clock::time_point now, std::vector<pollfd>* entries) const {
+  const bool accepting = now >= accept_paused_until_;
+  entries->assign({{g_signal_pipe[0], POLLIN, 0},
+                   {accepting ? listener_ : -1, POLLIN, 0},
+                   {journal_->held_descriptor(), POLLOUT, 0}});
+  for (const Connection& connection : connections_) {
+    entries->push_back(
+        {connection.fd, static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
+  }
+}
+
+void Loop::serve_ready(const std::vector<pollfd>& entries) {
+  // Entries line up with the connections that existed before this round's accepts.
+  for (std::size_t i = 0; i + kFirstConnectionEntry < entries.size() && !stopped_; ++i) {
+    Connection& connection = connections_[i];
+    if (entries[i + kFirstConnectionEntry].revents == 0) continue;
+    if (connection.answered) {
+      write_to(&connection);
+    } else {
+      read_from(&connection);
+    }
+  }
+}
+
+void Loop::end_overdue(Clock::time_point now) {
+  for (Connection& connection : connections_) {
+    if (connection.done || now < connection.deadline) continue;
+    // Bytes without a whole frame: a truncated request worth a journal line.
+    if (!connection.answered && !connection.received.empty()) refuse(&connection);
+    connection.done = true;
+  }
+}
+
+void Loop::close_done() {
+  for (Connection& connection : connections_) {
+    if (!connection.done) continue;
+    close(connection.fd);
+    // A descriptor is free again: what waits is accepted now, not after the pause.
+    accept_paused_until_ = {};
+  }
+  connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
+                                    [](const Connection& c) { return c.done; }),
+                     connections_.end());
+}
+
+void Loop::shut_down() {
   for (const Connection& connection : connections_) close(connection.fd);
   if (listener_ >= 0) close(listener_);
   journal_->drain(kJournalDrain);
-  return 0;
 }
 
 int Loop::poll_timeout(Clock::time_point now) const {

@@ -166,7 +166,7 @@ inline long open_descriptors(pid_t pid) {
 }
 
 // Files in dir whose name holds the dump's temporary suffix.
-std::vector<fs::path> temporary_files(const fs::path& dir) {
+inline std::vector<fs::path> temporary_files(const fs::path& dir) {
   std::vector<fs::path> found;
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (entry.path().filename().string().find(".tmp.") != std::string::npos) {

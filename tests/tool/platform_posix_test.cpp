@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform.h"
+#include "platform_posix.h"
 
 namespace zebcmd::platform {
 namespace {

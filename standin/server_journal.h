@@ -1,56 +1,16 @@
-// The stand-in server: a single-threaded poll() loop in front of an in-memory record set.
-#ifndef ZEB_STANDIN_SERVER_H
-#define ZEB_STANDIN_SERVER_H
+// zebserver's journal of requests.
+#ifndef ZEB_STANDIN_SERVER_JOURNAL_H
+#define ZEB_STANDIN_SERVER_JOURNAL_H
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
-#include "dumpfile.h"
-#include "protocol.h"
-
 namespace zeb::server {
-
-constexpr const char* kServerVersion = "zebserver 1.0.0";
-constexpr std::uint16_t kDefaultPort = 47170;
-
-struct Options {
-  std::uint16_t port = kDefaultPort;
-  std::string data_file;
-  std::string journal_file;
-  std::int64_t refused_versions = 0;
-  std::map<protocol::Op, std::int32_t> forced_status;
-};
-
-// false and a message in *error on bad usage.
-bool parse_options(int argc, char** argv, Options* options, std::string* error);
-
-// Carries out decoded requests; knows nothing about sockets.
-class Service {
- public:
-  Service(dumpfile::Records initial, const Options& options);
-  protocol::Answer handle_request(const protocol::Request& request);
-  // Set once a stop request has been carried out (not merely answered).
-  bool stop_requested() const { return stop_requested_; }
-
- private:
-  dumpfile::Records initial_;
-  dumpfile::Records data_;
-  std::int64_t refused_versions_;
-  std::map<protocol::Op, std::int32_t> forced_status_;
-  bool stop_requested_ = false;
-};
-
-dumpfile::Records built_in_records();
-// File texts arrive as ISO-8859-1 bytes; paths on this system are UTF-8.
-std::string latin1_to_utf8(std::string_view text);
-std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records);
-std::int32_t write_dump_file(const std::string& path, std::string_view bytes);
 
 // The journal, on standard output or appended to a file. It never blocks the server: what the
 // output does not take at once is held, up to kHeldLimit bytes, and written as it drains; lines
@@ -101,9 +61,6 @@ class Journal {
   std::string held_;
   std::uint64_t dropped_ = 0;
 };
-
-// Runs until a stop request or SIGTERM/SIGINT; returns the exit code.
-int serve(const Options& options, Service* service, Journal* journal);
 
 }  // namespace zeb::server
 
