@@ -5,20 +5,37 @@ The Wine target is the submodule runner.wine, loaded only by the runners that us
 """
 
 import argparse
+import pathlib
 import re
 import socket
 import subprocess
 import sys
 import threading
 
-# Seconds one run of a program may take, and a script of several runs (a document's example).
+# Seconds one run of a program may take, and a script of several runs (a document's example):
+# far above the library's longest call, its connect and answer limits (standin/contract.h).
+# debug_harness bounds its program's run at runner.wine.HARNESS_SHARE of this.
 RUN_TIMEOUT = 30
 BATCH_TIMEOUT = 60
 # CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
 SKIP_STATUS = 77
 
+SOURCES = pathlib.Path(__file__).resolve().parents[3]
+
+
+def constant(header, name):
+    """The value of a constant "NAME = VALUE;" of a header under the sources: a text or a number."""
+    found = re.search(rf"\b{name}(\[\])? = (.+);", (SOURCES / header).read_text())
+    if not found:
+        raise SystemExit(f"{name} is not defined in {header}")
+    value = found[2]
+    return value.strip('"') if found[1] else int(value)
+
+
 # zebserver's first line, and the time stamp that starts each journal line after it.
-START_LINE = re.compile(rb"listening on (127\.0\.0\.1:\d+)\n")
+START_LINE = re.compile(re.escape(constant("standin/contract.h", "kListeningOn").encode()) + b"(" +
+                        re.escape(constant("standin/contract.h", "kServerHost").encode()) +
+                        rb":\d+)\n")
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
 
 SHARED_OPTIONS = {
