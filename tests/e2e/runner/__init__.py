@@ -20,22 +20,17 @@ BATCH_TIMEOUT = 60
 # CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
 SKIP_STATUS = 77
 
-SOURCES = pathlib.Path(__file__).resolve().parents[3]
-
 
 def constant(header, name):
-    """The value of a constant "NAME = VALUE;" of a header under the sources: a text or a number."""
-    found = re.search(rf"\b{name}(\[\])? = (.+);", (SOURCES / header).read_text())
-    if not found:
-        raise SystemExit(f"{name} is not defined in {header}")
-    value = found[2]
-    return value.strip('"') if found[1] else int(value)
+    """The value of "NAME = VALUE;" in a header of the sources: a quoted text, or a number."""
+    text = (pathlib.Path(__file__).resolve().parents[3] / header).read_text()
+    value = re.search(rf"\b{name}(?:\[\])? = (.+);", text)[1]
+    return value[1:-1] if value.startswith('"') else int(value)
 
 
 # zebserver's first line, and the time stamp that starts each journal line after it.
-START_LINE = re.compile(re.escape(constant("standin/contract.h", "kListeningOn").encode()) + b"(" +
-                        re.escape(constant("standin/contract.h", "kServerHost").encode()) +
-                        rb":\d+)\n")
+START_LINE = re.compile(rb"%s(%s:\d+)\n" % tuple(
+    re.escape(constant("standin/contract.h", n)).encode() for n in ("kListeningOn", "kServerHost")))
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
 
 SHARED_OPTIONS = {
