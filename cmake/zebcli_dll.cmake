@@ -1,12 +1,8 @@
 # Builds the tool against the client library's DLL alone, as vendors often ship it: reads the
 # DLL's exports, tells its calling convention and makes the import library with MinGW-w64's own
 # tools (objdump, gendef, dlltool). A wrong convention would not fail at link time but corrupt
-# the stack on every call, so anything that cannot be told for sure is refused here.
-
-# The seven functions as a 32-bit __stdcall build names them: the name, "@" and the bytes of
-# arguments the function takes off the stack.
-set(ZEBCLI_FUNCTIONS ZEBC_Init@0 ZEBC_Close@0 ZEBC_GetVersions@16 ZEBC_Adm_Close@8
-                     ZEBC_Adm_Restart@8 ZEBC_Adm_Dump@12 ZEBC_Adm_Reload@12)
+# the stack on every call, so anything that cannot be told for sure is refused here. The
+# functions it looks for are ZEBCLI_FUNCTIONS (zebcli_functions.cmake, read at the top level).
 
 # Stops the configure with the reason, given in parts after DLL.
 function(zebcli_refuse dll)

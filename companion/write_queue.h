@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "channel_bound.h"
+
 namespace zebcmd::companion {
 
 // What a writer to a reader who may not read keeps, and when it gives up: the texts waiting to
@@ -15,7 +17,7 @@ namespace zebcmd::companion {
 class WriteQueue {
  public:
   // What the native tool allows its debug channel: a write not done by then is given up.
-  static constexpr std::uint64_t kWriteLimitMs = 250;
+  static constexpr std::uint64_t kWriteLimitMs = kChannelBoundMs;
   static constexpr std::size_t kCapBytes = std::size_t{1} << 20;
 
   // Queues the text; it is dropped whole when writing was given up or it would take the queue

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "channel_bound.h"
 #include "platform.h"
 #include "platform_posix.h"
 #include "utf8.h"
@@ -23,7 +24,7 @@ namespace {
 
 // How long standard error may hold the tool up in a whole run; after that, a message it does
 // not take at once is dropped.
-constexpr long kStalledChannelNanoseconds = 250000000L;
+constexpr long kStalledChannelNanoseconds = static_cast<long>(kChannelBoundMs) * 1000000L;
 
 // The default 50 us of timer slack would lengthen every pause; set once, on the first pause.
 void tighten_timer_slack() {

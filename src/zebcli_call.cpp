@@ -4,32 +4,11 @@
 
 namespace zebcmd::zebcli {
 
-int init() {
-  return ZEBC_Init();
-}
-
-int close() {
-  return ZEBC_Close();
-}
-
-int get_versions(char* buf1, int size1, char* buf2, int size2) {
-  return ZEBC_GetVersions(buf1, size1, buf2, size2);
-}
-
-int adm_close(const char* user, const char* password) {
-  return ZEBC_Adm_Close(user, password);
-}
-
-int adm_restart(const char* user, const char* password) {
-  return ZEBC_Adm_Restart(user, password);
-}
-
-int adm_dump(const char* user, const char* password, const char* file) {
-  return ZEBC_Adm_Dump(user, password, file);
-}
-
-int adm_reload(const char* user, const char* password, const char* file) {
-  return ZEBC_Adm_Reload(user, password, file);
-}
+#define ZEBCMD_DEFINE_CALL(name, stdcall_bytes, call, parameters, arguments) \
+  int call parameters {                                                      \
+    return name arguments;                                                   \
+  }
+ZEBCLI_FUNCTIONS(ZEBCMD_DEFINE_CALL)
+#undef ZEBCMD_DEFINE_CALL
 
 }  // namespace zebcmd::zebcli

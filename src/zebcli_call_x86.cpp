@@ -57,41 +57,25 @@ std::uint32_t word(T argument) {
 }
 
 // The function's address comes from its import, so decorated and plain names both bind as the
-// build made them.
-template <typename F, typename... Arguments>
-int call(F* function, Arguments... arguments) {
-  const std::uint32_t words[] = {word(arguments)..., 0};
-  return zebcmd_call_x86(reinterpret_cast<Function>(function), sizeof...(arguments), words);
+// build made them. The words passed are the list's parameters, which the header's declaration
+// must accept and whose bytes the list gives.
+template <std::uint32_t kStdcallBytes, typename F>
+auto through_stack(F* function) {
+  return [function](auto... arguments) {
+    static_assert(std::is_invocable_r_v<int, F*, decltype(arguments)...>);
+    static_assert(sizeof...(arguments) * 4 == kStdcallBytes);
+    const std::uint32_t words[] = {word(arguments)..., 0};
+    return zebcmd_call_x86(reinterpret_cast<Function>(function), sizeof...(arguments), words);
+  };
 }
 
 }  // namespace
 
-int init() {
-  return call(&ZEBC_Init);
-}
-
-int close() {
-  return call(&ZEBC_Close);
-}
-
-int get_versions(char* buf1, int size1, char* buf2, int size2) {
-  return call(&ZEBC_GetVersions, buf1, size1, buf2, size2);
-}
-
-int adm_close(const char* user, const char* password) {
-  return call(&ZEBC_Adm_Close, user, password);
-}
-
-int adm_restart(const char* user, const char* password) {
-  return call(&ZEBC_Adm_Restart, user, password);
-}
-
-int adm_dump(const char* user, const char* password, const char* file) {
-  return call(&ZEBC_Adm_Dump, user, password, file);
-}
-
-int adm_reload(const char* user, const char* password, const char* file) {
-  return call(&ZEBC_Adm_Reload, user, password, file);
-}
+#define ZEBCMD_DEFINE_CALL(name, stdcall_bytes, call, parameters, arguments) \
+  int call parameters {                                                      \
+    return through_stack<stdcall_bytes>(&name) arguments;                    \
+  }
+ZEBCLI_FUNCTIONS(ZEBCMD_DEFINE_CALL)
+#undef ZEBCMD_DEFINE_CALL
 
 }  // namespace zebcmd::zebcli

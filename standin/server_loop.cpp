@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "contract.h"
 #include "status.h"
 
 namespace zeb::server {
@@ -349,7 +350,7 @@ int serve(const Options& options, Service* service, Journal* journal) {
   std::uint16_t port = 0;
   int listener = open_listener(options.port, &port);
   if (listener < 0) {
-    std::fprintf(stderr, "zebserver: cannot listen on 127.0.0.1:%u: %s\n",
+    std::fprintf(stderr, "zebserver: cannot listen on %s:%u: %s\n", contract::kServerHost,
                  static_cast<unsigned>(options.port), std::strerror(errno));
     return 1;
   }
@@ -357,7 +358,8 @@ int serve(const Options& options, Service* service, Journal* journal) {
     std::perror("zebserver: signal handlers");
     return 1;
   }
-  journal->plain("listening on 127.0.0.1:" + std::to_string(port));
+  journal->plain(std::string(contract::kListeningOn) + contract::kServerHost + ":" +
+                 std::to_string(port));
   return Loop(listener, service, journal).run();
 }
 

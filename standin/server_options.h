@@ -6,14 +6,13 @@
 #include <map>
 #include <string>
 
+#include "contract.h"
 #include "protocol.h"
 
 namespace zeb::server {
 
-constexpr std::uint16_t kDefaultPort = 47170;
-
 struct Options {
-  std::uint16_t port = kDefaultPort;
+  std::uint16_t port = contract::kDefaultPort;
   std::string data_file;
   std::string journal_file;
   std::int64_t refused_versions = 0;

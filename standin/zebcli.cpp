@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "contract.h"
 #include "net.h"
 #include "protocol.h"
 #include "status.h"
@@ -17,9 +18,8 @@ using zeb::protocol::Op;
 namespace net = zeb::net;
 namespace status = zeb::status;
 
-constexpr const char* kDefaultServer = "127.0.0.1:47170";
-constexpr std::chrono::milliseconds kConnectTimeout{1000};
-constexpr std::chrono::milliseconds kAnswerTimeout{3000};
+constexpr std::chrono::milliseconds kConnectTimeout{zeb::contract::kConnectLimitMs};
+constexpr std::chrono::milliseconds kAnswerTimeout{zeb::contract::kAnswerLimitMs};
 
 std::mutex g_init_mutex;
 std::atomic<bool> g_initialised{false};
@@ -86,10 +86,9 @@ std::int32_t round_trip(const zeb::protocol::Request& request, zeb::protocol::An
   std::string frame;
   if (!zeb::protocol::encode_request(request, &frame)) return status::kInvalidArgument;
   const char* configured = std::getenv("ZEB_SERVER");
-  std::string host;
-  std::string port;
-  if (!split_address(configured != nullptr && *configured != '\0' ? configured : kDefaultServer,
-                     &host, &port)) {
+  std::string host = zeb::contract::kServerHost;
+  std::string port = std::to_string(zeb::contract::kDefaultPort);
+  if (configured != nullptr && *configured != '\0' && !split_address(configured, &host, &port)) {
     return status::kUnreachable;
   }
   net::Socket socket = net::kNoSocket;

@@ -17,9 +17,10 @@ import time
 
 import runner
 
-# A few bounds of 250 ms: fifty messages that each waited the bound would take 12.5 s. Under
-# Wine, start-up alone takes seconds.
-STALLED_LIMIT = {"native": 2.5, "wine": 10}
+# Ten bounds (250 ms): fifty messages that each waited the bound would take fifty. Under Wine,
+# start-up alone takes seconds.
+STALLED_LIMIT = {"native": 10 * runner.constant("src/channel_bound.h", "kChannelBoundMs") / 1000,
+                 "wine": 10}
 # The watchdog's interval; the tool runs until something stops it.
 WATCHDOG_SECONDS = 1
 # What the POSIX tool inherits besides its channel, set in the child before exec.

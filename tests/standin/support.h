@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "contract.h"
 #include "status.h"
 #include "zebcli/zebcli.h"
 
@@ -70,10 +71,13 @@ inline void set_server(const std::string& host, std::uint16_t port) {
 
 // The port of the server's first line, "listening on 127.0.0.1:PORT"; 0 for any other line.
 inline std::uint16_t listening_port(const std::string& line) {
-  static const std::regex kListening("listening on 127\\.0\\.0\\.1:(\\d+)");
+  const std::string start = std::string(zeb::contract::kListeningOn) + zeb::contract::kServerHost;
+  static const std::regex kPort(":(\\d+)");
   std::smatch match;
-  return std::regex_match(line, match, kListening) ? static_cast<std::uint16_t>(std::stoi(match[1]))
-                                                   : 0;
+  return line.rfind(start, 0) == 0 &&
+                 std::regex_match(line.begin() + start.size(), line.end(), match, kPort)
+             ? static_cast<std::uint16_t>(std::stoi(match[1]))
+             : 0;
 }
 
 // A journal line's entry after its time stamp, nothing when the line has no stamp. Only the

@@ -101,8 +101,8 @@ constexpr std::size_t kCap = WriteQueue::kCapBytes;
 const QueueCase kQueueCases[] = {
     {0, {1, kCap, 1}, {true, true, false}, false},
     {0, {1, kCap + 1, kCap - 10, 11, 10}, {true, false, true, false, true}, false},
-    {249, {1, 1}, {true, true}, false},
-    {250, {1, 1}, {true, false}, true}};
+    {kChannelBoundMs - 1, {1, 1}, {true, true}, false},
+    {kChannelBoundMs, {1, 1}, {true, false}, true}};
 INSTANTIATE_TEST_SUITE_P(Pushes, WriteQueueTest, ::testing::ValuesIn(kQueueCases));
 
 }  // namespace

@@ -1,11 +1,12 @@
 // Runs a program as a debuggee and reports what a debug-output viewer would see, or, with
 // --writes, runs it plainly and reports each write to its standard output.
 //
-// Usage: debug_harness [--writes] HEX_PROGRAM < HEX_TAIL
-// Both are the UTF-8 bytes of a text in hex, so that no conversion or quoting on the way in can
-// touch them: the program's Windows path, and on standard input the command-line tail after the
-// quoted program path (at Windows' limit, too long for a command line of its own). Prints one
-// line per record on standard output:
+// Usage: debug_harness [--writes] LIMIT_MS HEX_PROGRAM < HEX_TAIL
+// LIMIT_MS bounds the program's run; the runner passes it, below its own limit on the harness.
+// The program and the tail are the UTF-8 bytes of a text in hex, so that no conversion or quoting
+// on the way in can touch them: the program's Windows path, and on standard input the command-line
+// tail after the quoted program path (at Windows' limit, too long for a command line of its own).
+// Prints one line per record on standard output:
 //   message HEX       one OutputDebugStringA call, its bytes without the terminating NUL
 //   wide-message HEX  one OutputDebugStringW call (UTF-16LE bytes)
 //   write HEX         with --writes: one write to standard output, read from a message pipe
@@ -19,6 +20,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,7 +29,7 @@ namespace {
 
 namespace relay = zebcmd::relay;
 
-constexpr DWORD kRunTimeoutMs = 25000;
+DWORD g_run_limit_ms = 0;
 
 std::string to_hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -95,7 +97,7 @@ struct Run {
 
 int debug(const std::wstring& program, std::wstring command_line, const STARTUPINFOW& startup,
           Run* run) {
-  const relay::Launch launch{program, std::move(command_line), &startup, kRunTimeoutMs};
+  const relay::Launch launch{program, std::move(command_line), &startup, g_run_limit_ms};
   relay::Outcome outcome = relay::run(launch, [run](const relay::Message& message) {
     run->lines.push_back((message.wide ? "wide-message " : "message ") + to_hex(message.bytes));
   });
@@ -169,16 +171,16 @@ int run_plainly(const std::wstring& program, std::wstring command_line, STARTUPI
   CloseHandle(startup.hStdOutput);
   if (!started) return fail("cannot start the program", start_error);
   int failure = 0;
-  if (WaitForSingleObject(child.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(child.hProcess, g_run_limit_ms) != WAIT_OBJECT_0) {
     TerminateProcess(child.hProcess, 3);
-    WaitForSingleObject(child.hProcess, kRunTimeoutMs);
+    WaitForSingleObject(child.hProcess, g_run_limit_ms);
     failure = fail("the program did not finish in time");
   }
   GetExitCodeProcess(child.hProcess, &run->exit_code);
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
   // A process the program started with its standard output keeps the pipe open.
-  if (WaitForSingleObject(thread, kRunTimeoutMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(thread, g_run_limit_ms) != WAIT_OBJECT_0) {
     return failure != 0 ? failure : fail("the standard output stayed open");
   }
   CloseHandle(thread);
@@ -232,13 +234,17 @@ int main() {
   const bool writes =
       arguments != nullptr && count > 1 && std::wstring(arguments[1]) == L"--writes";
   const int first = writes ? 2 : 1;
-  if (arguments == nullptr || count != first + 1) {
-    std::fprintf(stderr, "usage: debug_harness [--writes] HEX_PROGRAM < HEX_TAIL\n");
+  wchar_t* end = nullptr;
+  if (arguments != nullptr && count == first + 2) {
+    g_run_limit_ms = std::wcstoul(arguments[first], &end, 10);
+  }
+  if (g_run_limit_ms == 0 || *end != L'\0') {
+    std::fprintf(stderr, "usage: debug_harness [--writes] LIMIT_MS HEX_PROGRAM < HEX_TAIL\n");
     return 2;
   }
   std::string hex_tail;
   if (!read_all(GetStdHandle(STD_INPUT_HANDLE), &hex_tail)) return fail("cannot read the tail");
-  std::optional<std::wstring> program = from_hex_utf8(arguments[first]);
+  std::optional<std::wstring> program = from_hex_utf8(arguments[first + 1]);
   std::optional<std::wstring> tail = from_hex_utf8(std::wstring(hex_tail.begin(), hex_tail.end()));
   LocalFree(arguments);
   if (!program || program->empty() || !tail) {

@@ -5,20 +5,32 @@ The Wine target is the submodule runner.wine, loaded only by the runners that us
 """
 
 import argparse
+import pathlib
 import re
 import socket
 import subprocess
 import sys
 import threading
 
-# Seconds one run of a program may take, and a script of several runs (a document's example).
+# Seconds one run of a program may take, and a script of several runs (a document's example):
+# far above the library's longest call, its connect and answer limits (standin/contract.h).
+# debug_harness bounds its program's run at runner.wine.HARNESS_SHARE of this.
 RUN_TIMEOUT = 30
 BATCH_TIMEOUT = 60
 # CTest's SKIP_RETURN_CODE for the tests that run programs under Wine.
 SKIP_STATUS = 77
 
+
+def constant(header, name):
+    """The value of "NAME = VALUE;" in a header of the sources: a quoted text, or a number."""
+    text = (pathlib.Path(__file__).resolve().parents[3] / header).read_text()
+    value = re.search(rf"\b{name}(?:\[\])? = (.+);", text)[1]
+    return value[1:-1] if value.startswith('"') else int(value)
+
+
 # zebserver's first line, and the time stamp that starts each journal line after it.
-START_LINE = re.compile(rb"listening on (127\.0\.0\.1:\d+)\n")
+START_LINE = re.compile(rb"%s(%s:\d+)\n" % tuple(
+    re.escape(constant("standin/contract.h", n)).encode() for n in ("kListeningOn", "kServerHost")))
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ")
 
 SHARED_OPTIONS = {

@@ -19,6 +19,9 @@ CHECKED_INSTEAD = ("the 32-bit programs were checked as files and the Windows su
 NO_32BIT = "this machine cannot run 32-bit x86 code; " + CHECKED_INSTEAD
 # Set to a non-empty value, takes the path of a machine without 32-bit code on any machine.
 FORCE_NO_32BIT = "ZEBCMD_NO_32BIT"
+# debug_harness gives its program up at this share of the runner's limit on the harness, so that
+# it reports why before the runner kills it: 25 s of the default 30.
+HARNESS_SHARE = 5 / 6
 # How the harness or the companion reports that CreateProcess failed with ERROR_INTERNAL_ERROR,
 # Wine's answer when a new process dies before its start completes. It comes and goes with the
 # host, so such a run is made once more: a program that really cannot start fails again.
@@ -78,7 +81,7 @@ class WineTarget:
         messages, so that they show up in the comparison with the expected messages.
         """
         command = [self.loader, self.harness] + self.harness_options + [
-            self.program.encode("utf-8").hex()]
+            str(round(self.timeout * HARNESS_SHARE * 1000)), self.program.encode("utf-8").hex()]
         hex_tail = tail.encode("utf-8").hex().encode()
         result = self.run_harness(command, env, hex_tail)
         if wine_start_failed(result):
