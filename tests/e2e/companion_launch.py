@@ -6,10 +6,16 @@ stand-in ZEBCmd.exe that ends with the status it is given. The companion must sa
 line on standard error, pass the status on (or end with one that no run of ZEBCmd.exe gives).
 """
 
+import fcntl
 import os
+import pty
 import re
+import select
 import shutil
+import struct
+import subprocess
 import tempfile
+import termios
 from types import SimpleNamespace
 
 import runner
@@ -20,10 +26,15 @@ LOADER = "ZEBCmdCon: ZEBCmd.exe could not start (0x{:08X}): "
 DLL_MISSING = (LOADER.format(0xC0000135) + "ZEBCli.dll, or a DLL it needs, is missing: put the "
                "vendor's ZEBCli.dll and the DLLs it needs beside ZEBCmd.exe\n")
 BAD_TIME_LIMIT = "ZEBCmdCon: /timeout: needs a whole number of seconds from 1 to 86400\n"
+ACCESS_VIOLATION = ("ZEBCmdCon: ZEBCmd.exe ended abnormally (0xC0000005, access violation): no "
+                    "outcome was reported; if it happens again, check that ZEBCli.dll is the "
+                    "one the server came with\n")
 USAGE = rb"Usage: ZEBCmdCon \[/timeout:SECONDS\] -stop \| [^\n]*\n(.+\n){6}"
 
-# Name, what is beside the companion (None, "tool", "tool and library" or "stand-in"), the
-# arguments, standard output (all writes) and standard error, each None for nothing, a pattern
+# Name, what is beside the companion (None, "tool", "tool and library", "stand-in"; "stand-in,
+# terminal" or, in a folder whose path passes MAX_PATH, "stand-in, deep": the companion run by
+# Wine's loader, not CreateProcess, with standard error on a terminal, where Wine gives it a
+# console, and its status cut to 8 bits), the arguments, standard output (all writes) and standard error, each None for nothing, a pattern
 # (bytes) or exactly a text ("{bits}": the programs' bitness), and the exit status.
 CASES = [
     ("without_zebcmd", None, ["-ping", "1", "0"], None,
@@ -40,10 +51,15 @@ CASES = [
     ("dll_initialisation_failed", "stand-in", ["/TIMEOUT:30", "0xC0000142"], None,
      LOADER.format(0xC0000142) + "ZEBCli.dll, or a DLL it loads, failed to initialise: check the "
      "vendor's installation of the server's client library\n", 0xC0000142),
-    ("access_violation", "stand-in", ["0xC0000005"], None,
-     "ZEBCmdCon: ZEBCmd.exe ended abnormally (0xC0000005, access violation): no outcome was "
-     "reported; if it happens again, check that ZEBCli.dll is the one the server came with\n",
-     0xC0000005),
+    ("access_violation", "stand-in", ["0xC0000005"], None, ACCESS_VIOLATION, 0xC0000005),
+    ("access_violation_on_console", "stand-in, terminal", ["0xC0000005"], None, ACCESS_VIOLATION,
+     0x05),
+    ("unreadable_message", "stand-in", ["unreadable-message"], None,
+     rb"ZEBCmdCon: lost track of .*\\ZEBCmd\.exe, which was ended \(error 998\b.*\)\n",
+     CANNOT_RUN),
+    # Wine starts no program by a path that long: the companion names it in full.
+    ("folder_past_max_path", "stand-in, deep", ["0"], None,
+     rb"ZEBCmdCon: cannot start Z:\\.*\\d{150}\\e{150}\\ZEBCmd\.exe \(error 2\b.*\n", 0xFF),
     ("ping_answered_unexplained", "stand-in", ["1"], None, None, 1),
     ("time_limit", "tool and library", ["/timeout:1", "-ping", "0", "100"], rb"(Ping failure\n)+",
      "ZEBCmdCon: ZEBCmd.exe was still running after the time limit of 1 s and was ended\n",
@@ -58,22 +74,52 @@ CASES = [
 ]
 
 
+def run_on_terminal(options, command, env, folder):
+    """Standard output and what the terminal on standard error shows, without its control
+    sequences, and the status."""
+    screen, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("4H", 25, 1000, 0, 0))  # no wrapping
+    try:
+        result = subprocess.run([options.wine, *command], stdin=subprocess.DEVNULL, env=env,
+                                stdout=subprocess.PIPE, stderr=terminal, cwd=folder,
+                                timeout=options.run_timeout)
+        os.close(terminal)
+        shown = b""
+        # Read until the console's last holder closes the terminal (EIO).
+        while select.select([screen], [], [], options.run_timeout)[0]:
+            try:
+                shown += os.read(screen, 4096)
+            except OSError:
+                break
+    finally:
+        os.close(screen)
+    shown = re.sub(rb"\x1b\[[?0-9;]*[A-Za-z]|\r", b"", shown)
+    return {"standard output": result.stdout, "standard error": shown}, result.returncode
+
+
 def run(case, options):
     name, child, args, output, error, status = case
     with tempfile.TemporaryDirectory(prefix="zebcmd-companion-",
-                                     ignore_cleanup_errors=True) as folder:
+                                     ignore_cleanup_errors=True) as top:
+        # Run from the scratch folder: Wine makes no folder past MAX_PATH the current one.
+        folder = os.path.join(top, "d" * 150, "e" * 150) if child == "stand-in, deep" else top
+        os.makedirs(folder, exist_ok=True)
         companion = shutil.copy(options.companion, folder)
         if child:
-            shutil.copy(options.stand_in if child == "stand-in" else options.tool,
+            shutil.copy(options.stand_in if child.startswith("stand-in") else options.tool,
                         os.path.join(folder, "ZEBCmd.exe"))
         if child == "tool and library":
             shutil.copy(options.zebcli, folder)
-        target = CompanionTarget(SimpleNamespace(**dict(vars(options), tool=companion)))
-        target.program, target.folder = os.path.basename(companion), folder
-        messages, _, got_status = target.run(
-            args, dict(os.environ, ZEB_SERVER=runner.closed_port_address()))
-    got = {"standard output": b"".join(m for m in messages if isinstance(m, bytes)),
-           "standard error": b"".join(m[1] for m in messages if isinstance(m, tuple))}
+        program = os.path.relpath(companion, top).replace("/", "\\")
+        env = dict(os.environ, ZEB_SERVER=runner.closed_port_address())
+        if child and child.startswith("stand-in, "):
+            got, got_status = run_on_terminal(options, [program, *args], env, top)
+        else:
+            target = CompanionTarget(SimpleNamespace(**dict(vars(options), tool=companion)))
+            target.program, target.folder = program, top
+            messages, _, got_status = target.run(args, env)
+            got = {"standard output": b"".join(m for m in messages if isinstance(m, bytes)),
+                   "standard error": b"".join(m[1] for m in messages if isinstance(m, tuple))}
     bits = "32-bit" if is_32bit_elf(options.wine) else "64-bit"
     problems = []
     for channel, expected in (("standard output", output), ("standard error", error)):

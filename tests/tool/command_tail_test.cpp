@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         TailCase{L"Z\t/TIMEOUT:1\t-stop", L"\t-stop", kRun, 1},
         TailCase{L"Z /Timeout:86400 /timeout:007", L"", kRun, 7},
         TailCase{L"Z -dump /timeout:5", L" -dump /timeout:5"},
-        TailCase{L"Z /x -stop", L" /x -stop"},
+        TailCase{L"Z /x -stop", L" /x -stop"}, TailCase{L"Z /timezone -stop", L" /timezone -stop"},
         TailCase{L"Z \"/timeout:5\" /x", L" \"/timeout:5\" /x"},
         TailCase{L"Z /? -stop", L"", Action::kUsage}, TailCase{L"Z /timeout:0", L"", kBad},
         TailCase{L"Z /timeout:86401", L"", kBad}, TailCase{L"Z /timeout:4294967297", L"", kBad},
