@@ -12,10 +12,6 @@
 namespace zeb::server {
 namespace {
 
-bool usable_path(const std::string& path) {
-  return !path.empty() && path.find('\0') == std::string::npos;
-}
-
 // Mode of new dump files: what open(..., 0666) would give, mkstemp alone gives 0600.
 mode_t dump_file_mode() {
   static const mode_t mode = [] {
@@ -36,13 +32,6 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
-// The folder a path names its last component in, and that component ("" for "dir/").
-void split_path(const std::string& path, std::string* folder, std::string* name) {
-  std::size_t slash = path.rfind('/');
-  *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  *name = slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Search rights are all a folder needs for reaching, creating and renaming a name in it.
 // Reading it as well lets a dump sync the rename; without them it is opened for search only.
 int open_folder(const std::string& path, bool to_sync) {
@@ -51,6 +40,19 @@ int open_folder(const std::string& path, bool to_sync) {
     if (fd >= 0 || errno != EACCES) return fd;
   }
   return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The folder a path names its last component in, opened as open_folder does, and that
+// component; -1 for an unusable path or one that names no file ("dir/").
+int open_parent(const std::string& path, bool to_sync, std::string* name) {
+  if (path.empty() || path.find('\0') != std::string::npos) return -1;
+  const std::size_t slash = path.rfind('/');
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name->empty()) return -1;
+  return open_folder(slash == std::string::npos ? "."
+                     : slash == 0               ? "/"
+                                                : path.substr(0, slash),
+                     to_sync);
 }
 
 // A new file next to name in folder, with a name of the same length at most once the name
@@ -111,14 +113,10 @@ std::int32_t write_dump_in(int folder, const std::string& name, std::string_view
 }  // namespace
 
 std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records) {
-  if (!usable_path(path)) return status::kCannotRead;
   // Folder and name opened apart, as a dump does, so that a reload reads any path a dump
   // writes (one of PATH_MAX bytes included).
-  std::string folder_path;
   std::string name;
-  split_path(path, &folder_path, &name);
-  if (name.empty()) return status::kCannotRead;
-  const int folder = open_folder(folder_path, false);
+  const int folder = open_parent(path, false, &name);
   if (folder < 0) return status::kCannotRead;
   // O_NONBLOCK so that a FIFO given as the file cannot stall the single-threaded server.
   int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -148,12 +146,8 @@ std::int32_t read_dump_file(const std::string& path, dumpfile::Records* records)
 }
 
 std::int32_t write_dump_file(const std::string& path, std::string_view bytes) {
-  if (!usable_path(path)) return status::kCannotWrite;
-  std::string folder_path;
   std::string name;
-  split_path(path, &folder_path, &name);
-  if (name.empty()) return status::kCannotWrite;
-  const int folder = open_folder(folder_path, true);
+  const int folder = open_parent(path, true, &name);
   if (folder < 0) return status::kCannotWrite;
   std::int32_t result = write_dump_in(folder, name, bytes);
   close(folder);
