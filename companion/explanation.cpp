@@ -1,6 +1,6 @@
 #include "explanation.h"
 
-#include <iterator>
+#include <algorithm>
 
 namespace zebcmd::companion {
 
@@ -50,17 +50,17 @@ std::string hex_status(std::uint32_t status) {
   return text;
 }
 
-const char* find(const Named* first, const Named* last, std::uint32_t status) {
-  for (; first != last; ++first) {
-    if (first->status == status) return first->text;
-  }
-  return nullptr;
+template <std::size_t N>
+const char* find(const Named (&table)[N], std::uint32_t status) {
+  const Named* found =
+      std::find_if(table, table + N, [&](const Named& n) { return n.status == status; });
+  return found != table + N ? found->text : nullptr;
 }
 
 }  // namespace
 
 std::string status_explanation(std::uint32_t status, int bits) {
-  if (const char* loader = find(std::begin(kLoaderFailures), std::end(kLoaderFailures), status)) {
+  if (const char* loader = find(kLoaderFailures, status)) {
     std::string text = loader;
     for (std::size_t at; (at = text.find("{bits}")) != std::string::npos;) {
       text.replace(at, 6, std::to_string(bits));
@@ -68,7 +68,7 @@ std::string status_explanation(std::uint32_t status, int bits) {
     return "ZEBCmdCon: ZEBCmd.exe could not start (" + hex_status(status) + "): " + text + "\n";
   }
   if ((status & kErrorSeverity) != kErrorSeverity) return std::string();
-  const char* name = find(std::begin(kExceptions), std::end(kExceptions), status);
+  const char* name = find(kExceptions, status);
   return "ZEBCmdCon: ZEBCmd.exe ended abnormally (" + hex_status(status) + ", " +
          (name != nullptr ? name : "exception") +
          "): no outcome was reported; if it happens again, check that ZEBCli.dll is the one the "
