@@ -1,8 +1,7 @@
 // Stands in for ZEBCmd.exe beside a copy of ZEBCmdCon.exe: ends with the status given as its
-// argument (0xC0000135: as if the loader had not found a DLL), or with "unreadable-message"
-// sends a debug message whose text its debugger cannot read. With "unload DLL ADDRESS", unloads
-// ZEBCli.dll right after a call that resolved ADDRESS's host name; ends with 0 if the DLL is
-// still mapped, as it must stay while its resolver thread may run.
+// argument (0xC0000135: as if the loader had not found a DLL); "unreadable-message" sends a debug
+// message its debugger cannot read; "unload DLL ADDRESS" ends with 0 if ZEBCli.dll, unloaded right
+// after a call that resolved ADDRESS's host name, stays mapped, as its resolver thread needs.
 #include <windows.h>
 
 #include <cstdlib>
