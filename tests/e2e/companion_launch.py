@@ -32,10 +32,10 @@ ACCESS_VIOLATION = ("ZEBCmdCon: ZEBCmd.exe ended abnormally (0xC0000005, access 
 USAGE = rb"Usage: ZEBCmdCon \[/timeout:SECONDS\] -stop \| [^\n]*\n(.+\n){6}"
 
 # Name, what is beside the companion (None, "tool", "tool and library", "stand-in"; "stand-in,
-# terminal" or, in a folder whose path passes MAX_PATH, "stand-in, deep": the companion run by
-# Wine's loader, not CreateProcess, with standard error on a terminal, where Wine gives it a
-# console, and its status cut to 8 bits), the arguments, standard output (all writes) and standard error, each None for nothing, a pattern
-# (bytes) or exactly a text ("{bits}": the programs' bitness), and the exit status.
+# terminal" or, in a folder whose path passes MAX_PATH, "stand-in, deep": run by Wine's loader,
+# not CreateProcess, standard error on a terminal, where Wine gives it a console, status cut to 8
+# bits), the arguments, standard output (all writes) and standard error (None: nothing; bytes: a
+# pattern; text: exactly that, "{bits}" the programs' bitness), and the exit status.
 CASES = [
     ("without_zebcmd", None, ["-ping", "1", "0"], None,
      rb"ZEBCmdCon: cannot start .*\\ZEBCmd\.exe \(error 2\b.*\n", CANNOT_RUN),
@@ -75,26 +75,23 @@ CASES = [
 
 
 def run_on_terminal(options, command, env, folder):
-    """Standard output and what the terminal on standard error shows, without its control
+    """Standard output, what the terminal on standard error shows without its control
     sequences, and the status."""
     screen, terminal = pty.openpty()
     fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("4H", 25, 1000, 0, 0))  # no wrapping
-    try:
+    with open(screen, "rb", buffering=0) as reader:
         result = subprocess.run([options.wine, *command], stdin=subprocess.DEVNULL, env=env,
                                 stdout=subprocess.PIPE, stderr=terminal, cwd=folder,
                                 timeout=options.run_timeout)
         os.close(terminal)
         shown = b""
         # Read until the console's last holder closes the terminal (EIO).
-        while select.select([screen], [], [], options.run_timeout)[0]:
+        while select.select([reader], [], [], options.run_timeout)[0]:
             try:
-                shown += os.read(screen, 4096)
+                shown += reader.read(4096)
             except OSError:
                 break
-    finally:
-        os.close(screen)
-    shown = re.sub(rb"\x1b\[[?0-9;]*[A-Za-z]|\r", b"", shown)
-    return {"standard output": result.stdout, "standard error": shown}, result.returncode
+    return result.stdout, re.sub(rb"\x1b\[[?0-9;]*[A-Za-z]|\r", b"", shown), result.returncode
 
 
 def run(case, options):
@@ -113,20 +110,20 @@ def run(case, options):
         program = os.path.relpath(companion, top).replace("/", "\\")
         env = dict(os.environ, ZEB_SERVER=runner.closed_port_address())
         if child and child.startswith("stand-in, "):
-            got, got_status = run_on_terminal(options, [program, *args], env, top)
+            *got, got_status = run_on_terminal(options, [program, *args], env, top)
         else:
             target = CompanionTarget(SimpleNamespace(**dict(vars(options), tool=companion)))
             target.program, target.folder = program, top
             messages, _, got_status = target.run(args, env)
-            got = {"standard output": b"".join(m for m in messages if isinstance(m, bytes)),
-                   "standard error": b"".join(m[1] for m in messages if isinstance(m, tuple))}
+            got = [b"".join(m for m in messages if isinstance(m, bytes)),
+                   b"".join(m[1] for m in messages if isinstance(m, tuple))]
     bits = "32-bit" if is_32bit_elf(options.wine) else "64-bit"
     problems = []
-    for channel, expected in (("standard output", output), ("standard error", error)):
+    for channel, expected, text in zip(("standard output", "standard error"), (output, error), got):
         if isinstance(expected, str):
             expected = re.escape(expected.replace("{bits}", bits).encode())
-        if not re.fullmatch(expected or b"", got[channel]):
-            problems.append(f"{channel} {got[channel]!r}, expected {expected!r}")
+        if not re.fullmatch(expected or b"", text):
+            problems.append(f"{channel} {text!r}, expected {expected!r}")
     if got_status != status:
         problems.append(f"status {got_status:#x}, expected {status:#x}")
     return problems

@@ -10,7 +10,6 @@
 namespace zeb::dumpfile {
 namespace {
 
-using test::NamedBytes;
 using test::u32_bytes;
 
 std::string with_checksum(const std::string& body) {
@@ -75,7 +74,7 @@ TEST(DumpFormat, RefusesEverySingleByteChange) {
 TEST(DumpFormat, RefusesBadStructureEvenWithAMatchingChecksum) {
   const std::string a = u32_bytes(1) + "a";
   const std::string b = u32_bytes(1) + "b";
-  const NamedBytes cases[] = {
+  const test::NamedBytes cases[] = {
       {"bad marker", with_checksum("ZEBDUMPX" + u32_bytes(1) + u32_bytes(0))},
       {"format version 2", with_checksum(std::string(kMagic) + u32_bytes(2) + u32_bytes(0))},
       {"count too large", with_checksum(header(3) + a + b)},

@@ -27,9 +27,8 @@ extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo
     return real(node, service, hints, result);
   }
   ++g_resolver_calls;
-  const std::string name = node != nullptr ? node : "";
-  const std::string stalled = ".stalled";
-  if (name.size() < stalled.size() || name.substr(name.size() - stalled.size()) != stalled) {
+  static const std::regex kStalled(".*\\.stalled");
+  if (node == nullptr || !std::regex_match(node, kStalled)) {
     return real(node, service, hints, result);
   }
   std::this_thread::sleep_for(kStalledResolver);

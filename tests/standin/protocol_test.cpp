@@ -12,7 +12,6 @@
 namespace zeb::protocol {
 namespace {
 
-using test::NamedBytes;
 using test::text_bytes;
 using test::u32_bytes;
 
@@ -57,7 +56,7 @@ TEST(RequestCodec, RefusesMalformedPayloads) {
   // Each case below is one fault away from this valid request.
   Request reference;
   ASSERT_EQ(decode_request("\x04" + credentials + text_bytes("f"), &reference), status::kOk);
-  const NamedBytes cases[] = {
+  const test::NamedBytes cases[] = {
       {"empty", ""},
       {"opcode zero", std::string(1, '\0')},
       {"opcode past the last", "\x06" + credentials},

@@ -83,8 +83,6 @@ def unwind_problems(objdump, file, symbol):
             saved = above["esp"]
         elif (operation, target) == ("pop", "%ebp"):
             saved = above["ebp"] = None
-        elif operation.startswith("call"):
-            above["esp"] = None
         elif target in ("%esp", "%ebp"):
             above[target[1:]] = above.get(operands.strip()[1:4]) if operation == "mov" else None
             if target == "%ebp" and not saved:
